@@ -1,0 +1,55 @@
+#include "SettingsStore.h"
+
+#include "ProgramInfo.h"
+
+#include <QSettings>
+
+#include <memory>
+
+namespace velmar {
+
+namespace {
+
+std::unique_ptr<QSettings> openStore()
+{
+#ifdef Q_OS_WIN
+    // Where the original tool kept its values, so an upgrade keeps what the user typed.
+    return std::make_unique<QSettings>(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\") + programTitle(),
+        QSettings::NativeFormat);
+#else
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, programTitle(),
+                                       programTitle());
+#endif
+}
+
+}  // namespace
+
+QString GetSetting(const QString &section, const QString &key, const QString &defaultValue)
+{
+    auto store = openStore();
+    const QVariant v = store->value(section + u'/' + key);
+    return v.isValid() ? v.toString() : defaultValue;
+}
+
+void SaveSetting(const QString &section, const QString &key, const QString &value)
+{
+    auto store = openStore();
+    store->setValue(section + u'/' + key, value);
+    store->sync();
+}
+
+int settingAsNumber(const QString &stored)
+{
+    const QString t = stored.trimmed();
+    qsizetype i = 0;
+    if (i < t.size() && (t.at(i) == u'-' || t.at(i) == u'+'))
+        ++i;
+    while (i < t.size() && t.at(i).isDigit())
+        ++i;
+    bool ok = false;
+    const int n = t.left(i).toInt(&ok);
+    return ok ? n : 0;
+}
+
+}  // namespace velmar

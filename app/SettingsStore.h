@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+namespace velmar {
+
+// The per-user settings store of the program (application "velmar"): string values by section
+// and key. On Windows the registry of the current user, under the key the original tool used;
+// elsewhere a per-user settings file in the user's configuration folder ($XDG_CONFIG_HOME, or
+// ~/.config, /velmar/velmar.conf).
+QString GetSetting(const QString &section, const QString &key, const QString &defaultValue);
+void SaveSetting(const QString &section, const QString &key, const QString &value);
+
+// The ten remembered fields of the main window: key names and defaults, in reading order.
+struct SettingKey {
+    const char16_t *key;
+    const char16_t *defaultValue;
+};
+inline constexpr SettingKey kConfigKeys[] = {
+    {u"Host", u""},
+    {u"SrcDB", u""},
+    {u"SrcUser", u""},
+    {u"DumpOption", u"-q -e"},
+    {u"foreign", u"1"},
+    {u"foreignPath", u"D:\\CS_새사용자\\SQL\\특수SQL"},
+    {u"ExistDBDel", u"0"},
+    {u"OnOrdUser", u"0"},
+    {u"NewDB", u""},
+    {u"NewUser", u""},
+};
+inline const QString kConfigSection = QStringLiteral("Config");
+
+// A stored check-box value as the box's state: the whole number at the start of the text
+// (0 when there is none); anything but 0 ticks the box.
+int settingAsNumber(const QString &stored);
+
+}  // namespace velmar

@@ -1,0 +1,216 @@
+#include "modWaitProc.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace velmar {
+
+namespace {
+
+constexpr qint64 kErrorTail = 64 * 1024;
+constexpr qint64 kFeedBlock = 1 << 20;
+constexpr int kPollMs = 100;
+
+// The only platform-specific piece: how the started program's window is shown.
+void applyShowMode(QProcess &process, bool hidden, bool minimized)
+{
+#ifdef Q_OS_WIN
+    process.setCreateProcessArgumentsModifier(
+        [hidden, minimized](QProcess::CreateProcessArguments *args) {
+            args->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;
+            if (hidden) {
+                args->startupInfo->wShowWindow = SW_HIDE;
+                args->flags |= CREATE_NO_WINDOW;
+            } else if (minimized) {
+                args->startupInfo->wShowWindow = SW_SHOWMINNOACTIVE;
+            } else {
+                args->startupInfo->wShowWindow = SW_SHOW;
+            }
+        });
+#else
+    Q_UNUSED(process);
+    Q_UNUSED(hidden);
+    Q_UNUSED(minimized);
+#endif
+}
+
+void keepTail(QByteArray &buffer, const QByteArray &more)
+{
+    buffer += more;
+    if (buffer.size() > kErrorTail)
+        buffer = buffer.right(kErrorTail);
+}
+
+}  // namespace
+
+RunResult RunAndWait(const QString &file, const QStringList &arguments, const QString &directory,
+                     bool hidden, bool minimized, const RunOptions &options)
+{
+    RunResult result;
+    QProcess process;
+    process.setProgram(file);
+    process.setArguments(arguments);
+    if (!directory.isEmpty())
+        process.setWorkingDirectory(directory);
+    if (!options.environment.isEmpty())
+        process.setProcessEnvironment(options.environment);
+    applyShowMode(process, hidden, minimized);
+
+    QFile input;
+    if (!options.stdinFile.isEmpty()) {
+        input.setFileName(options.stdinFile);
+        if (!input.open(QIODevice::ReadOnly)) {
+            result.startError = input.errorString();
+            return result;
+        }
+    }
+    if (!options.stdoutFile.isEmpty())
+        process.setStandardOutputFile(options.stdoutFile, QIODevice::Truncate);
+    else
+        process.setStandardOutputFile(QProcess::nullDevice());
+
+    process.start(QIODevice::ReadWrite);
+    if (!process.waitForStarted(-1)) {
+        result.startError = process.errorString();
+        return result;
+    }
+    result.started = true;
+    if (!input.isOpen())
+        process.closeWriteChannel();
+
+    qint64 fed = 0;
+    auto report = [&] {
+        if (options.progress) {
+            const qint64 written = options.stdoutFile.isEmpty() ? 0 : QFileInfo(options.stdoutFile).size();
+            options.progress(written, fed);
+        }
+    };
+
+    bool inputDone = !input.isOpen();
+    while (process.state() != QProcess::NotRunning) {
+        if (options.cancel && options.cancel->load()) {
+            process.kill();
+            process.waitForFinished(-1);
+            result.cancelled = true;
+            break;
+        }
+        if (!inputDone && process.bytesToWrite() < kFeedBlock) {
+            const QByteArray block = input.read(kFeedBlock);
+            if (block.isEmpty()) {
+                process.closeWriteChannel();
+                inputDone = true;
+            } else {
+                process.write(block);
+                fed += block.size();
+            }
+        }
+        if (!inputDone && process.bytesToWrite() > 0)
+            process.waitForBytesWritten(kPollMs);
+        else
+            process.waitForFinished(kPollMs);
+        keepTail(result.errorOutput, process.readAllStandardError());
+        report();
+    }
+    keepTail(result.errorOutput, process.readAllStandardError());
+    report();
+
+    result.crashed = process.exitStatus() == QProcess::CrashExit;
+    result.exitCode = process.exitCode();
+    return result;
+}
+
+bool StartDetached(const QString &file, const QStringList &arguments, const QString &directory,
+                   bool minimized)
+{
+    QProcess process;
+    process.setProgram(file);
+    process.setArguments(arguments);
+    process.setWorkingDirectory(directory);
+    applyShowMode(process, false, minimized);
+    return process.startDetached();
+}
+
+QString commandLineText(const QString &program, const QStringList &arguments)
+{
+    QStringList words;
+    words.reserve(arguments.size() + 1);
+    for (const QString &w : QStringList{program} + arguments) {
+        if (w.isEmpty() || w.contains(u' ') || w.contains(u'"') || w.contains(u'\'')) {
+            QString quoted = w;
+            quoted.replace(u'"', QStringLiteral("\\\""));
+            words << u'"' + quoted + u'"';
+        } else {
+            words << w;
+        }
+    }
+    return words.join(u' ');
+}
+
+QStringList splitShellWords(const QString &text)
+{
+    QStringList words;
+    QString current;
+    bool inWord = false;
+    enum { Plain, Single, Double } mode = Plain;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        switch (mode) {
+        case Plain:
+            if (c == u' ' || c == u'\t' || c == u'\n' || c == u'\r') {
+                if (inWord) {
+                    words << current;
+                    current.clear();
+                    inWord = false;
+                }
+            } else if (c == u'\'') {
+                mode = Single;
+                inWord = true;
+            } else if (c == u'"') {
+                mode = Double;
+                inWord = true;
+            } else if (c == u'\\' && i + 1 < text.size()) {
+                current += text.at(++i);
+                inWord = true;
+            } else {
+                current += c;
+                inWord = true;
+            }
+            break;
+        case Single:
+            if (c == u'\'')
+                mode = Plain;
+            else
+                current += c;
+            break;
+        case Double:
+            if (c == u'"') {
+                mode = Plain;
+            } else if (c == u'\\' && i + 1 < text.size()
+                       && QStringView(u"\"\\$`").contains(text.at(i + 1))) {
+                current += text.at(++i);
+            } else {
+                current += c;
+            }
+            break;
+        }
+    }
+    if (inWord)
+        words << current;
+    return words;
+}
+
+QString maskSecret(const QString &text, const QString &secret)
+{
+    if (secret.isEmpty())
+        return text;
+    QString masked = text;
+    masked.replace(secret, QStringLiteral("****"), Qt::CaseSensitive);
+    return masked;
+}
+
+}  // namespace velmar

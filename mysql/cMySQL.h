@@ -1,0 +1,105 @@
+#pragma once
+
+#include "RaisedError.h"
+#include "Recordset.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+
+typedef struct st_mysql MYSQL;
+typedef struct st_mysql_res MYSQL_RES;
+
+namespace velmar {
+
+// One connection of the MySQL C client library, with the library's calls as operations of the
+// same names (without "mysql_"). Text crosses the library boundary as UTF-8 over a utf8mb4
+// connection. Failures are reported in one of three ways fixed per operation: shown in a message
+// box by the operation (real_connect, query), raised to the caller as RaisedError, or not at all.
+//
+// A host text of the form name:port (or [v6address]:port) reaches that port over TCP; the stored
+// host keeps the whole text, so a reconnect reaches the same server.
+class cMySQL {
+public:
+    cMySQL();  // raises 512 "Cannot Initialize a mysql record::Fatal" from "cMysql::Initialize"
+    ~cMySQL();
+    cMySQL(const cMySQL &) = delete;
+    cMySQL &operator=(const cMySQL &) = delete;
+
+    // 1..32, in the interface order of the class.
+    bool real_connect(const QString &host, const QString &user, const QString &passwd,
+                      const QString &db, qint32 port, const QString &unix_socket,
+                      qint32 clientflag, bool NoErrMsg);
+    qint32 affected_rows();
+    void create_db(const QString &db);
+    void debug_push(const QString &DBUG_PUSH);
+    void dump_debug_info();
+    bool eof();
+    qint32 err_no();
+    QString err_description();
+    void escape_string(QString &to_, const QString &from_, qint32 from_length);
+    void free_result();
+    QString get_client_info();
+    QString get_host_info();
+    QString get_proto_info();
+    QVariant get_server_info();
+    QString info();
+    qint32 insert_id();
+    void Kill(qint32 PID);
+    std::unique_ptr<Recordset> list_dbs(const QString &wild);
+    std::unique_ptr<Recordset> list_fields(const QString &table, const QString &wild);
+    std::unique_ptr<Recordset> list_processes();
+    std::unique_ptr<Recordset> list_tables(const QString &wild);
+    qint32 num_fields();
+    qint32 num_rows();
+    void ping();
+    std::unique_ptr<Recordset> query(const QString &SQL);
+    std::unique_ptr<Recordset> real_query(const QString &query, qint32 Length);
+    void Refresh(qint32 refresh_options);
+    void select_db(const QString &db);
+    void shutdown();
+    QString stat();
+    qint32 thread_id();
+    qint32 thread_safe();
+
+    // Stored properties: the setters store, the getters return, nothing else.
+    void setUser(const QString &sUsername) { m_user = sUsername; }
+    QString user() const { return m_user; }
+    void setPassword(const QString &sPassword) { m_password = sPassword; }
+    QString password() const { return m_password; }
+    void setHost(const QString &sHost) { m_host = sHost; }
+    QString host() const { return m_host; }
+    void setPort(qint32 sPort) { m_port = sPort; }
+    qint32 port() const { return m_port; }
+    void setDb(const QString &sDB) { m_db = sDB; }
+    QString db() const { return m_db; }
+    void setClientFlags(qint32 sClientFlags) { m_clientFlags = sClientFlags; }
+    qint32 ClientFlags() const { return m_clientFlags; }
+    void setUnix_socket(const QString &sUnix_socket) { m_unixSocket = sUnix_socket; }
+    QString unix_socket() const { return m_unixSocket; }
+    bool NoErrMsg() const { return m_noErrMsg; }
+
+    // Library strings and counts as the class hands them out (public for their tests).
+    static QString cstr_to_text(const char *p);
+    static qint32 low_long(quint64 v);
+
+    // Splits "name:port" and "[v6]:port"; false (and the text unchanged) for any other host text.
+    static bool splitHostPort(const QString &hostText, QString &name, qint32 &port);
+
+private:
+    // ... implementation's own members
+    struct Impl;
+    std::unique_ptr<Impl> d;
+
+    QString m_user;
+    QString m_password;
+    QString m_host;
+    QString m_db;
+    QString m_unixSocket;
+    qint32 m_clientFlags = 0;
+    qint32 m_port = 0;
+    bool m_noErrMsg = false;
+};
+
+}  // namespace velmar

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "Recordset.h"
+#include "cMySQL.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace velmar {
+
+// One shared connection for the copy job: open it, run statements, read rows, drop a database,
+// close it. Each stage opens and closes its own; at most one client-library connection at a time.
+
+bool DBInit(const QString &host, const QString &user, const QString &password, const QString &database);
+void DBClose();
+// Runs a statement; the affected-row count (rows returned for a SELECT), -1 after a failure.
+qint32 ExecuteSQL(const QString &statement);
+// Runs a statement; rs receives its rows (nullptr when it gave none or failed). Returns the
+// affected-row count.
+qint32 OpenRecordset(std::unique_ptr<Recordset> &rs, const QString &statement);
+void CloseRecordset(std::unique_ptr<Recordset> &rs);
+// Drops a database, its name quoted as an identifier, with foreign-key checks off around it.
+void DropDatabase(const QString &name);
+
+QString GetMDACVersion();
+bool ReadRegistryString(const QString &keyPath, const QString &valueName, QString &buffer);
+
+// The shared connection, or nullptr (for tests and diagnostics).
+cMySQL *sharedConnection();
+
+// Replaces the version text that GetMDACVersion reports (tests reach the "MDAC누락" path with it);
+// std::nullopt restores the built-in one.
+void setMDACVersionForTesting(std::optional<QString> version);
+
+// SQL quoting shared by the copy job.
+QString quoteIdentifier(const QString &name);          // `name`, a backtick inside doubled
+QString escapeLikePattern(const QString &name);        // \ _ % escaped for LIKE '...'
+QString quoteString(const QString &text);              // '...' with the library's escaping
+
+}  // namespace velmar
