@@ -99,6 +99,9 @@ signals:
     void focusRequested(velmar::FieldId field);
 
 private:
+    bool dropTarget();
+    bool runClient(const QString &inputFile, CopyStage stage);
+
     CopyRequest m_request;
     std::atomic_bool m_cancel{false};
     bool m_dropPending = false;  // the target is to be dropped once the new dump is ready
@@ -106,5 +109,8 @@ private:
 
 // "hh:mm:ss"; hours keep counting past 24.
 QString formatElapsed(qint64 milliseconds);
+
+// A database name as a GRANT pattern that matches only itself (\, _ and % escaped).
+QString escapeGrantPattern(const QString &name);
 
 }  // namespace velmar

@@ -1,0 +1,123 @@
+#include "JobFixture.h"
+
+#include "TestServer.h"
+
+#include <QTest>
+
+#include <mysql.h>
+
+#include <memory>
+
+namespace velmar::test {
+
+QString JobFixture::quoteName(const QString &name)
+{
+    QString q = name;
+    q.replace(u'`', QStringLiteral("``"));
+    return u'`' + q + u'`';
+}
+
+void JobFixture::createSourceDatabase(const QString &name, int customers)
+{
+    const QString db = quoteName(name);
+    QString sql = QStringLiteral("DROP DATABASE IF EXISTS %1; CREATE DATABASE %1; USE %1;"
+                                 "CREATE TABLE customers (id INT PRIMARY KEY, name VARCHAR(100) NOT NULL,"
+                                 " note VARCHAR(100) NULL, padded CHAR(20) NULL) ENGINE=InnoDB;"
+                                 "CREATE TABLE orders (id INT PRIMARY KEY AUTO_INCREMENT, customer_id INT NOT NULL,"
+                                 " amount DECIMAL(12,2) NOT NULL, memo TEXT, payload BLOB,"
+                                 " CONSTRAINT fk_customer FOREIGN KEY (customer_id) REFERENCES customers(id)) ENGINE=InnoDB;")
+                      .arg(db);
+    QStringList values;
+    for (int i = 1; i <= customers; ++i)
+        values << QStringLiteral("(%1, '고객 %1 홍길동', %2, '  pad %1 ')")
+                      .arg(i)
+                      .arg(i % 3 == 0 ? QStringLiteral("NULL") : QStringLiteral("'메모 %1'").arg(i));
+    sql += QStringLiteral("INSERT INTO customers VALUES ") + values.join(u',') + u';';
+    values.clear();
+    for (int i = 1; i <= customers * 10; ++i)
+        values << QStringLiteral("(%1, %2.%3, '주문 ''%4'' \\\\ \"x\"', UNHEX('00FF%5'))")
+                      .arg(1 + i % customers)
+                      .arg(i)
+                      .arg(i % 100, 2, 10, QChar(u'0'))
+                      .arg(i)
+                      .arg(i % 256, 2, 16, QChar(u'0'));
+    sql += QStringLiteral("INSERT INTO orders (customer_id, amount, memo, payload) VALUES ") + values.join(u',')
+           + u';';
+    const QString error = TestServer::exec(sql);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+void JobFixture::dropDatabase(const QString &name)
+{
+    const QString error = TestServer::exec(QStringLiteral("DROP DATABASE IF EXISTS ") + quoteName(name));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+bool JobFixture::databaseExists(const QString &name)
+{
+    for (const QString &row : TestServer::rows(QStringLiteral("SHOW DATABASES")))
+        if (row == name)
+            return true;
+    return false;
+}
+
+QMap<QString, QString> JobFixture::checksums(const QString &database)
+{
+    QMap<QString, QString> out;
+    if (!databaseExists(database))
+        return out;
+    const QStringList tables = TestServer::rows(QStringLiteral("SHOW TABLES FROM ") + quoteName(database));
+    for (const QString &t : tables) {
+        const QStringList r = TestServer::rows(QStringLiteral("CHECKSUM TABLE ") + quoteName(database) + u'.'
+                                               + quoteName(t));
+        out[t] = r.isEmpty() ? QString() : r.first().section(u'\t', 1);
+    }
+    return out;
+}
+
+QMap<QString, qint64> JobFixture::rowCounts(const QString &database)
+{
+    QMap<QString, qint64> out;
+    if (!databaseExists(database))
+        return out;
+    const QStringList tables = TestServer::rows(QStringLiteral("SHOW TABLES FROM ") + quoteName(database));
+    for (const QString &t : tables)
+        out[t] = TestServer::value(QStringLiteral("SELECT COUNT(*) FROM ") + quoteName(database) + u'.'
+                                   + quoteName(t))
+                     .toLongLong();
+    return out;
+}
+
+bool JobFixture::canUse(const QString &user, const QString &password, const QString &database)
+{
+    std::unique_ptr<MYSQL, decltype(&mysql_close)> c(mysql_init(nullptr), &mysql_close);
+    mysql_options(c.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    const QByteArray u = user.toUtf8(), p = password.toUtf8(), d = database.toUtf8(),
+                     s = TestServer::socket().toUtf8();
+    if (!mysql_real_connect(c.get(), "localhost", u.constData(), p.constData(), d.constData(), 0, s.constData(), 0))
+        return false;
+    return mysql_query(c.get(), "SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = DATABASE()") == 0;
+}
+
+void JobFixture::dropUser(const QString &user)
+{
+    QString u = user;
+    u.replace(u'\'', QStringLiteral("''"));
+    TestServer::exec(QStringLiteral("DROP USER IF EXISTS '%1'@'%', '%1'@'localhost'").arg(u));
+}
+
+CopyRequest JobFixture::request(const QString &folder, const QString &prefix, const QString &user,
+                                const QString &newDB)
+{
+    CopyRequest r;
+    r.host = QStringLiteral("localhost");
+    r.dbPrefix = prefix;
+    r.user = user;
+    r.dumpOption = QStringLiteral("-q -e");
+    r.newDB = newDB;
+    r.foreign = false;
+    r.programFolder = folder;
+    return r;
+}
+
+}  // namespace velmar::test

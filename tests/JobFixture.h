@@ -1,0 +1,33 @@
+#pragma once
+
+#include "CopyJob.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace velmar::test {
+
+// Databases and folders for copies against the test server.
+struct JobFixture {
+    // Creates (anew) a source database: customers and orders with a foreign key between them,
+    // Korean text, NULLs, blank-padded values, binary data, a few thousand rows.
+    static void createSourceDatabase(const QString &name, int customers = 300);
+    static void dropDatabase(const QString &name);
+    static bool databaseExists(const QString &name);
+    // CHECKSUM TABLE of every table, by table name; empty when the database is missing.
+    static QMap<QString, QString> checksums(const QString &database);
+    // Row counts of every table, by table name.
+    static QMap<QString, qint64> rowCounts(const QString &database);
+    // Whether user/password can log in (over the socket) and read the database.
+    static bool canUse(const QString &user, const QString &password, const QString &database);
+    static void dropUser(const QString &user);
+    static QString quoteName(const QString &name);  // `name` with backticks doubled
+
+    // A request for a copy from the test server onto itself, working in folder.
+    static CopyRequest request(const QString &folder, const QString &prefix, const QString &user,
+                               const QString &newDB);
+};
+
+}  // namespace velmar::test

@@ -1,0 +1,532 @@
+// End-to-end copies against the test server with the real mysqldump and mysql programs; the test
+// server is both the source and the local server.
+#include "CopyJob.h"
+#include "JobFixture.h"
+#include "RecordingMessenger.h"
+#include "TestServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velmar;
+using namespace velmar::test;
+
+Q_DECLARE_METATYPE(velmar::FieldId)
+
+namespace {
+
+struct Outcome {
+    bool copied = false;
+    QStringList log;
+    QStringList messages;
+    QList<Message> boxes;
+};
+
+Outcome run(const CopyRequest &r, std::initializer_list<Answer> answers = {})
+{
+    RecordingMessenger rec;
+    rec.answer(answers);
+    CopyJob job(r);
+    Outcome o;
+    o.copied = job.ProcCopy();
+    o.log = rec.logEntries();
+    o.messages = rec.messageTexts();
+    o.boxes = rec.messages();
+    return o;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    f.write(bytes);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+const QString kHeadLog = " / Head AddLine...\r\n\r\nSET AUTOCOMMIT = 0;\r\nSET FOREIGN_KEY_CHECKS=0;\r\n";
+const QString kTailLog = " / Tail AddLine...\r\n\r\nSET FOREIGN_KEY_CHECKS = 1;\r\nCOMMIT;\r\nSET AUTOCOMMIT = 1;\r\n";
+const QRegularExpression kFinish("^\\[Finish\\] Total Time=\\d\\d:\\d\\d:\\d\\d$");
+
+}  // namespace
+
+class TestCopyJob : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_work;
+
+    QString dumpDir() const { return m_work + "/dump"; }
+
+private slots:
+    void initTestCase()
+    {
+        VELMAR_REQUIRE_SERVER();
+        TestServer::exportEnvironment();
+        JobFixture::createSourceDatabase("pelsar_abc");
+    }
+
+    void init()
+    {
+        m_work = m_dir.path() + "/작업 폴더 " + QString::fromLatin1(QTest::currentTestFunction());
+        QDir().mkpath(m_work + "/dump");
+    }
+
+    void fullCopy()
+    {
+        JobFixture::dropDatabase("pelsar_abc_dev");
+        JobFixture::dropUser("abc");
+        // A database whose name differs only where the new one has "_": the grant must not reach it.
+        JobFixture::createSourceDatabase("pelsarXabcXdev", 2);
+
+        const Outcome o = run(JobFixture::request(m_work, "pelsar_", "abc", "pelsar_abc_dev"));
+        QVERIFY(o.copied);
+        QCOMPARE(o.messages, QStringList{"복사완료"});
+        const QString dump = dumpDir() + "/pelsar_abc.sql";
+        const QString edited = dumpDir() + "/pelsar_abc_2.sql";
+        QCOMPARE(o.log.size(), 12);
+        QCOMPARE(o.log.mid(0, 11),
+                 (QStringList{
+                     "Check Exist DB...",
+                     "Dump...",
+                     "mysqldump -q -e pelsar_abc -hlocalhost -uroot -p**** > " + dump,
+                     "DumpFile Edit...",
+                     edited + kHeadLog,
+                     edited + kTailLog,
+                     "Import...",
+                     "CREATE DATABASE IF NOT EXISTS `pelsar_abc_dev`",
+                     "mysql pelsar_abc_dev -uroot -p**** < " + edited,
+                     "GRANT ALL ON `pelsar\\_abc\\_dev`.* TO 'abc'@'%' IDENTIFIED BY '****'",
+                     "GRANT ALL ON `pelsar\\_abc\\_dev`.* TO 'abc'@'localhost' IDENTIFIED BY '****'",
+                 }));
+        QVERIFY2(kFinish.match(o.log.last()).hasMatch(), qPrintable(o.log.last()));
+
+        const auto source = JobFixture::checksums("pelsar_abc");
+        QCOMPARE(source.keys(), (QStringList{"customers", "orders"}));
+        QCOMPARE(JobFixture::checksums("pelsar_abc_dev"), source);
+        QCOMPARE(JobFixture::rowCounts("pelsar_abc_dev"), JobFixture::rowCounts("pelsar_abc"));
+        QCOMPARE(TestServer::value("SELECT name FROM pelsar_abc_dev.customers WHERE id = 7"), QString("고객 7 홍길동"));
+        QCOMPARE(TestServer::value("SELECT CONCAT('[', padded, ']') FROM pelsar_abc_dev.customers WHERE id = 7"),
+                 QString("[  pad 7]"));
+        QCOMPARE(TestServer::value("SELECT COUNT(*) FROM information_schema.REFERENTIAL_CONSTRAINTS "
+                                   "WHERE CONSTRAINT_SCHEMA = 'pelsar_abc_dev'"),
+                 QString("1"));
+        QCOMPARE(readAll(edited).size(), readAll(dump).size() + 107);
+
+        QVERIFY(JobFixture::canUse("abc", "tq582914", "pelsar_abc_dev"));
+        QVERIFY(!JobFixture::canUse("abc", "tq582914", "pelsarXabcXdev"));
+        QVERIFY(!JobFixture::canUse("abc_ord", "tq582914", "pelsar_abc_dev"));
+        JobFixture::dropDatabase("pelsarXabcXdev");
+    }
+
+    void stagesAlone()
+    {
+        JobFixture::dropDatabase("stage_only");
+        JobFixture::dropUser("kim");
+        const QString edited = dumpDir() + "/pelsar_abc_2.sql";
+
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "stage_only");
+        r.newUser = "kim";
+        r.stage[1] = r.stage[2] = false;
+        Outcome o = run(r);
+        QVERIFY(o.copied);
+        QCOMPARE(o.log.mid(0, 6),
+                 (QStringList{"Check Exist DB...", "Dump...",
+                              "mysqldump -q -e pelsar_abc -hlocalhost -uroot -p**** > " + dumpDir() + "/pelsar_abc.sql",
+                              "DumpFile Edit...", edited + kHeadLog, edited + kTailLog}));
+        QCOMPARE(o.log.size(), 7);
+        QVERIFY(!JobFixture::databaseExists("stage_only"));
+
+        r.stage[0] = false;
+        r.stage[1] = true;
+        o = run(r);
+        QVERIFY(o.copied);
+        QCOMPARE(o.log.mid(0, 3), (QStringList{"Import...", "CREATE DATABASE IF NOT EXISTS `stage_only`",
+                                              "mysql stage_only -uroot -p**** < " + edited}));
+        QCOMPARE(o.log.size(), 4);
+        QCOMPARE(JobFixture::checksums("stage_only"), JobFixture::checksums("pelsar_abc"));
+        QVERIFY(!JobFixture::canUse("kim", "tq582914", "stage_only"));
+
+        r.stage[1] = false;
+        r.stage[2] = true;
+        r.onOrdUser = true;
+        o = run(r);
+        QVERIFY(o.copied);
+        QCOMPARE(o.messages, QStringList{"복사완료"});
+        QCOMPARE(o.log.mid(0, 3),
+                 (QStringList{"GRANT ALL ON `stage\\_only`.* TO 'kim'@'%' IDENTIFIED BY '****'",
+                              "GRANT ALL ON `stage\\_only`.* TO 'kim'@'localhost' IDENTIFIED BY '****'",
+                              "GRANT ALL ON `stage\\_only`.* TO 'kim_ord'@'%' IDENTIFIED BY '****'"}));
+        QVERIFY(kFinish.match(o.log.value(3)).hasMatch());
+        QVERIFY(JobFixture::canUse("kim", "tq582914", "stage_only"));
+        QVERIFY(JobFixture::canUse("kim_ord", "tq582914", "stage_only"));
+        JobFixture::dropDatabase("stage_only");
+        JobFixture::dropUser("kim");
+        JobFixture::dropUser("kim_ord");
+    }
+
+    void foreignKeyScripts_data()
+    {
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<QString>("loaded");
+        QTest::newRow("pelsar_") << "pelsar_" << "pelsar";
+        QTest::newRow("dorvik_") << "dorvik_" << "dorvik";
+        QTest::newRow("PELSAR_ (other case)") << "PELSAR_" << "";
+        QTest::newRow("lumetta_") << "lumetta_" << "";
+    }
+    void foreignKeyScripts()
+    {
+        QFETCH(QString, prefix);
+        QFETCH(QString, loaded);
+        JobFixture::createSourceDatabase(prefix + "fk", 5);
+        JobFixture::dropDatabase("fk_target");
+        const QString folder = m_work + "/외래키 스크립트";
+        QVERIFY(QDir().mkpath(folder));
+        writeFile(folder + "/pelsar_tables외래키.SQL",
+                  "CREATE TABLE fk_marker (which VARCHAR(20));\nINSERT INTO fk_marker VALUES ('pelsar');\n");
+        writeFile(folder + "/dorvik_tables외래키.SQL",
+                  "CREATE TABLE fk_marker (which VARCHAR(20));\nINSERT INTO fk_marker VALUES ('dorvik');\n");
+
+        CopyRequest r = JobFixture::request(m_work, prefix, "fk", "fk_target");
+        r.stage[2] = false;
+        r.foreign = true;
+        r.foreignPath = folder;
+        const Outcome o = run(r);
+        QVERIFY(o.copied);
+        const QString loadLine = "mysql fk_target -uroot -p**** < " + dumpDir() + "/" + prefix + "fk_2.sql";
+        QCOMPARE(o.log.indexOf(loadLine), 8);
+        if (loaded.isEmpty()) {
+            QVERIFY(kFinish.match(o.log.value(9)).hasMatch());
+            QCOMPARE(TestServer::value("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = 'fk_target' "
+                                       "AND TABLE_NAME = 'fk_marker'"),
+                     QString("0"));
+        } else {
+            QCOMPARE(o.log.value(9),
+                     "mysql fk_target -uroot -p**** < " + folder + "/" + loaded + "_tables외래키.SQL");
+            QCOMPARE(TestServer::value("SELECT which FROM fk_target.fk_marker"), loaded);
+        }
+        JobFixture::dropDatabase(prefix + "fk");
+        JobFixture::dropDatabase("fk_target");
+    }
+
+    void existingTarget_data()
+    {
+        QTest::addColumn<bool>("dropWithoutAsking");
+        QTest::addColumn<bool>("answerYes");
+        QTest::newRow("asked, answered No") << false << false;
+        QTest::newRow("asked, answered Yes") << false << true;
+        QTest::newRow("dropped without asking") << true << true;
+    }
+    void existingTarget()
+    {
+        QFETCH(bool, dropWithoutAsking);
+        QFETCH(bool, answerYes);
+        JobFixture::dropDatabase("target_db");
+        QCOMPARE(TestServer::exec("CREATE DATABASE target_db; CREATE TABLE target_db.old_marker (a INT)"), QString());
+
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "target_db");
+        r.existDBDel = dropWithoutAsking;
+        r.stage[2] = false;
+        const Outcome o = run(r, {answerYes ? Answer::Yes : Answer::No});
+        const QString question = "Local에 동일한 DB명(target_db)이 존재합니다.\r\n삭제후 계속 진행할까요?";
+        if (!dropWithoutAsking) {
+            QCOMPARE(o.boxes.first().text, question);
+            QCOMPARE(o.boxes.first().buttons, Buttons::YesNo);
+            QCOMPARE(o.boxes.first().defaultButton, Answer::Yes);
+            QCOMPARE(o.boxes.first().icon, Icon::None);
+        }
+        if (!answerYes) {
+            QVERIFY(!o.copied);
+            QCOMPARE(o.messages, QStringList{question});
+            QCOMPARE(o.log, QStringList{"Check Exist DB..."});
+            QCOMPARE(QDir(dumpDir()).entryList(QDir::Files), QStringList{});
+            QCOMPARE(JobFixture::rowCounts("target_db").keys(), QStringList{"old_marker"});
+            return;
+        }
+        QVERIFY(o.copied);
+        QCOMPARE(o.messages, dropWithoutAsking ? QStringList{"복사완료"} : QStringList{question, "복사완료"});
+        // The old copy goes once its replacement dump is ready, right before the import.
+        const int dropped = o.log.indexOf("Local DB삭제:target_db");
+        QVERIFY(dropped > 0);
+        QVERIFY(o.log.value(dropped - 1).contains(" / Tail AddLine..."));
+        QCOMPARE(o.log.value(dropped + 1), QString("Import..."));
+        QCOMPARE(JobFixture::checksums("target_db"), JobFixture::checksums("pelsar_abc"));
+        JobFixture::dropDatabase("target_db");
+    }
+
+    void failedDumpKeepsTargetAndEarlierFiles()
+    {
+        JobFixture::dropDatabase("keep_me");
+        QCOMPARE(TestServer::exec("CREATE DATABASE keep_me; CREATE TABLE keep_me.precious (a INT)"), QString());
+        writeFile(dumpDir() + "/pelsar_abc.sql", "earlier dump");
+        writeFile(dumpDir() + "/pelsar_abc_2.sql", "earlier rewrite");
+        const QString owned = m_work + "/owned";
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "keep_me");
+        r.existDBDel = true;
+        r.dumpOption = "-q --comments; touch " + owned;
+        const Outcome o = run(r);
+        QVERIFY(!o.copied);
+        QCOMPARE(o.messages.size(), 1);
+        QVERIFY2(QRegularExpression("^Error \\d+ \\(mysqldump: unknown option '--comments;'\\) in procedure "
+                                    "SETP_DBDump of Module modMain$")
+                     .match(o.messages.first())
+                     .hasMatch(),
+                 qPrintable(o.messages.first()));
+        QVERIFY(!o.log.join('\n').contains("[Finish]"));
+        QCOMPARE(o.log.last(), "mysqldump -q --comments; touch " + owned + " pelsar_abc -hlocalhost -uroot -p**** > "
+                                   + dumpDir() + "/pelsar_abc.sql");
+        QVERIFY(!QFile::exists(owned));
+        QCOMPARE(JobFixture::rowCounts("keep_me").keys(), QStringList{"precious"});
+        QCOMPARE(readAll(dumpDir() + "/pelsar_abc.sql"), QByteArray("earlier dump"));
+        QCOMPARE(readAll(dumpDir() + "/pelsar_abc_2.sql"), QByteArray("earlier rewrite"));
+        JobFixture::dropDatabase("keep_me");
+    }
+
+    void quotedDumpOptions()
+    {
+        JobFixture::dropDatabase("where_copy");
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "where_copy");
+        r.stage[2] = false;
+        r.dumpOption = "-q -e --where=\"id < 50\"";
+        const Outcome o = run(r);
+        QVERIFY(o.copied);
+        QCOMPARE(TestServer::value("SELECT COUNT(*) FROM where_copy.customers"), QString("49"));
+        QCOMPARE(TestServer::value("SELECT COUNT(*) FROM where_copy.orders"), QString("49"));
+        JobFixture::dropDatabase("where_copy");
+    }
+
+    void failedLoadAndScriptAreReported_data()
+    {
+        QTest::addColumn<bool>("badScript");
+        QTest::newRow("bad dump") << false;
+        QTest::newRow("bad foreign-key script") << true;
+    }
+    void failedLoadAndScriptAreReported()
+    {
+        QFETCH(bool, badScript);
+        JobFixture::dropDatabase("bad_load");
+        const QString folder = m_work + "/fk";
+        QVERIFY(QDir().mkpath(folder));
+        writeFile(folder + "/pelsar_tables외래키.SQL", "ALTER TABLE nowhere ADD x INT;\n");
+        writeFile(folder + "/dorvik_tables외래키.SQL", "SELECT 1;\n");
+        writeFile(dumpDir() + "/pelsar_abc_2.sql",
+                  badScript ? "CREATE TABLE ok (a INT);\n" : "CREATE TABLE ok (a INT);\nTHIS IS NOT SQL;\n");
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "bad_load");
+        r.stage[0] = r.stage[2] = false;
+        r.foreign = badScript;
+        r.foreignPath = folder;
+        const Outcome o = run(r);
+        QVERIFY(!o.copied);
+        QCOMPARE(o.messages.size(), 1);
+        const QString expected = badScript ? "^Error 1 \\(ERROR 1146 \\(42S02\\) at line 1: Table 'bad_load.nowhere' doesn't exist\\) "
+                                           : "^Error 1 \\(ERROR 1064 \\(42000\\) at line 2: You have an error in your SQL syntax.*\\) ";
+        QVERIFY2(QRegularExpression(expected + "in procedure SETP_DBImport of Module modMain$",
+                                    QRegularExpression::DotMatchesEverythingOption)
+                     .match(o.messages.first())
+                     .hasMatch(),
+                 qPrintable(o.messages.first()));
+        QVERIFY(!o.log.join('\n').contains("[Finish]"));
+        JobFixture::dropDatabase("bad_load");
+    }
+
+    void importOnlyWithoutDumpFile()
+    {
+        JobFixture::dropDatabase("no_dump_target");
+        QCOMPARE(TestServer::exec("CREATE DATABASE no_dump_target; CREATE TABLE no_dump_target.t (a INT)"), QString());
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "nodump", "no_dump_target");
+        r.stage[0] = r.stage[2] = false;
+        r.existDBDel = true;
+        const Outcome o = run(r);
+        QVERIFY(!o.copied);
+        QCOMPARE(o.messages, QStringList{"가져올 덤프 파일이 없습니다.\r\n" + dumpDir()
+                                         + "/pelsar_nodump_2.sql\r\n\r\n먼저 1. DB dump 작업으로 덤프 파일을 만드세요."});
+        QCOMPARE(o.log, QStringList{});
+        QCOMPARE(JobFixture::rowCounts("no_dump_target").keys(), QStringList{"t"});
+        JobFixture::dropDatabase("no_dump_target");
+    }
+
+    void missingSource_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::newRow("plain") << "nobody";
+        QTest::newRow("pattern match only") << "xyz";  // pelsarXxyz exists, pelsar_xyz does not
+        QTest::newRow("injection") << "abc'; DROP DATABASE victim; -- ";
+        QTest::newRow("backslash and percent") << "a%\\";
+    }
+    void missingSource()
+    {
+        QFETCH(QString, user);
+        JobFixture::createSourceDatabase("pelsarXxyz", 1);
+        JobFixture::createSourceDatabase("victim", 1);
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", user, "copy_of_missing");
+        RecordingMessenger rec;
+        CopyJob job(r);
+        QSignalSpy focus(&job, &CopyJob::focusRequested);
+        QVERIFY(!job.ProcCopy());
+        QCOMPARE(rec.messageTexts(), QStringList{"존재하지 않는 DB입니다. localhost/pelsar_" + user});
+        QCOMPARE(rec.logEntries(), QStringList{"Check Exist DB..."});
+        QCOMPARE(focus.size(), 1);
+        QCOMPARE(focus.first().first().value<velmar::FieldId>(), FieldId::cmbField1);
+        QVERIFY(JobFixture::databaseExists("victim"));
+        QVERIFY(!JobFixture::databaseExists("copy_of_missing"));
+        QCOMPARE(QDir(dumpDir()).entryList(QDir::Files), QStringList{});
+        JobFixture::dropDatabase("pelsarXxyz");
+        JobFixture::dropDatabase("victim");
+    }
+
+    void targetMatchesOnlyItsOwnName()
+    {
+        JobFixture::createSourceDatabase("lookXalike", 1);
+        JobFixture::dropDatabase("look_alike");
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "look_alike");
+        r.stage[2] = false;
+        const Outcome o = run(r, {Answer::No});
+        QVERIFY(o.copied);
+        QCOMPARE(o.messages, QStringList{"복사완료"});  // nothing asked
+        QVERIFY(JobFixture::databaseExists("lookXalike"));
+        JobFixture::dropDatabase("lookXalike");
+        JobFixture::dropDatabase("look_alike");
+    }
+
+    void unusualNames()
+    {
+        const QString target = "dev`'한글_%\\db";
+        JobFixture::dropDatabase(target);
+        JobFixture::dropUser("o'kim`");
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", target);
+        r.newUser = "o'kim`";
+        const Outcome o = run(r);
+        QVERIFY(o.copied);
+        QVERIFY(o.log.contains("CREATE DATABASE IF NOT EXISTS `dev``'한글_%\\db`"));
+        QVERIFY(o.log.contains("GRANT ALL ON `dev``'한글\\_\\%\\\\db`.* TO 'o\\'kim`'@'%' IDENTIFIED BY '****'"));
+        QCOMPARE(JobFixture::checksums(target), JobFixture::checksums("pelsar_abc"));
+        QVERIFY(JobFixture::canUse("o'kim`", "tq582914", target));
+        // Again, with the target there: found by its exact name and dropped.
+        const Outcome again = run(r, {Answer::Yes});
+        QVERIFY(again.copied);
+        QVERIFY(again.log.contains("Local DB삭제:" + target));
+        JobFixture::dropDatabase(target);
+        JobFixture::dropUser("o'kim`");
+    }
+
+    void passwordsAreMaskedEverywhere()
+    {
+        const QString target = "wexrolp_tq582914_wexrolp";
+        JobFixture::dropDatabase(target);
+        const Outcome o = run(JobFixture::request(m_work, "pelsar_", "abc", target));
+        QVERIFY(o.copied);
+        QVERIFY(o.log.contains("mysql ****_tq582914_**** -uroot -p**** < " + dumpDir() + "/pelsar_abc_2.sql"));
+        QVERIFY(o.log.contains("GRANT ALL ON `wexrolp\\_****\\_wexrolp`.* TO 'abc'@'%' IDENTIFIED BY '****'"));
+        QVERIFY(JobFixture::canUse("abc", "tq582914", target));
+        JobFixture::dropDatabase(target);
+    }
+
+    void passwordNeverInArguments()
+    {
+        // Programs in the program folder come before those on the search path: these record
+        // their arguments and hand over to the real ones.
+        for (const char *name : {"mysqldump", "mysql"}) {
+            const QString real = QStandardPaths::findExecutable(name);
+            QVERIFY(!real.isEmpty());
+            const QString wrapper = m_work + "/" + name;
+            writeFile(wrapper, QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/%1.args\"\n"
+                                              "cat \"$(echo \"$1\" | sed 's/^--defaults-extra-file=//')\" > \"$(dirname \"$0\")/%1.cnf\"\n"
+                                              "exec %2 \"$@\"\n")
+                                   .arg(name, real)
+                                   .toUtf8());
+            QFile::setPermissions(wrapper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        JobFixture::dropDatabase("args_check");
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "args_check");
+        r.stage[2] = false;
+        const Outcome o = run(r);
+        QVERIFY(o.copied);
+        for (const char *name : {"mysqldump", "mysql"}) {
+            const QStringList args = QString::fromUtf8(readAll(m_work + "/" + name + ".args")).split('\n', Qt::SkipEmptyParts);
+            QVERIFY2(!args.join(' ').contains("wexrolp"), qPrintable(args.join(' ')));
+            QVERIFY(args.first().startsWith("--defaults-extra-file="));
+            const QString optionFile = args.first().section('=', 1);
+            QVERIFY2(!QFile::exists(optionFile), "the password file outlives the run");
+            QCOMPARE(readAll(m_work + "/" + name + ".cnf"), QByteArray("[client]\npassword=\"wexrolp\"\n"));
+        }
+        QCOMPARE(QString::fromUtf8(readAll(m_work + "/mysqldump.args")).split('\n', Qt::SkipEmptyParts).mid(1),
+                 (QStringList{"-q", "-e", "-hlocalhost", "-uroot", "--", "pelsar_abc"}));
+        QCOMPARE(QString::fromUtf8(readAll(m_work + "/mysql.args")).split('\n', Qt::SkipEmptyParts).mid(1),
+                 (QStringList{"-uroot", "--database=args_check"}));
+        JobFixture::dropDatabase("args_check");
+    }
+
+    void missingDumpFolderIsCreated()
+    {
+        QVERIFY(QDir(dumpDir()).removeRecursively());
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "unused");
+        r.stage[1] = r.stage[2] = false;
+        const Outcome o = run(r);
+        QVERIFY(o.copied);
+        QCOMPARE(o.log.value(2), "dump 폴더 생성: " + dumpDir());
+        QVERIFY(QFile::exists(dumpDir() + "/pelsar_abc_2.sql"));
+    }
+
+    void sourceOnLoopbackPort()
+    {
+        JobFixture::dropDatabase("via_tcp");
+        const QString host = "127.0.0.1:" + QString::number(TestServer::port());
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "via_tcp");
+        r.host = host;
+        r.stage[2] = false;
+        const Outcome o = run(r);
+        QVERIFY(o.copied);
+        QCOMPARE(o.log.value(2), "mysqldump -q -e pelsar_abc -h" + host + " -uroot -p**** > " + dumpDir() + "/pelsar_abc.sql");
+        QCOMPARE(JobFixture::checksums("via_tcp"), JobFixture::checksums("pelsar_abc"));
+        JobFixture::dropDatabase("via_tcp");
+
+        // An unused port: the source check reports the server as unreachable, then the missing database.
+        r.host = "127.0.0.1:1";
+        const Outcome refused = run(r);
+        QVERIFY(!refused.copied);
+        QCOMPARE(refused.messages.size(), 2);
+        QVERIFY2(refused.messages.first().startsWith("Error 2003 "), qPrintable(refused.messages.first()));
+        QCOMPARE(refused.messages.last(), "존재하지 않는 DB입니다. 127.0.0.1:1/pelsar_abc");
+    }
+
+    void cancelDuringLoad()
+    {
+        JobFixture::dropDatabase("cancelled");
+        QByteArray big = "CREATE TABLE filler (id INT PRIMARY KEY, v VARCHAR(200));\n";
+        for (int i = 0; i < 60000; ++i)
+            big += "INSERT INTO filler VALUES (" + QByteArray::number(i) + ", '" + QByteArray(150, 'v') + "');\n";
+        writeFile(dumpDir() + "/pelsar_abc_2.sql", big);
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "cancelled");
+        r.stage[0] = false;
+        RecordingMessenger rec;
+        CopyJob job(r);
+        connect(&job, &CopyJob::progress, &job, [&job](CopyStage stage, qint64 done, qint64 total) {
+            if (stage == CopyStage::Import && done > 0 && done < total)
+                job.cancel();
+        });
+        QVERIFY(!job.ProcCopy());
+        QCOMPARE(rec.logEntries().last(), QString("복사가 취소되었습니다."));
+        QCOMPARE(rec.messageTexts(), QStringList{});
+        QVERIFY(TestServer::value("SELECT COUNT(*) FROM cancelled.filler").toInt() < 60000);
+        JobFixture::dropDatabase("cancelled");
+    }
+
+    void cleanupTestCase()
+    {
+        JobFixture::dropDatabase("pelsar_abc");
+        JobFixture::dropDatabase("pelsar_abc_dev");
+        JobFixture::dropUser("abc");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCopyJob)
+#include "test_copyjob.moc"

@@ -1,0 +1,304 @@
+// Rules of the copy job that need no server: validation, names, the rewrite, the clock.
+#include "CopyJob.h"
+#include "RecordingMessenger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHostInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velmar;
+using velmar::test::RecordingMessenger;
+
+Q_DECLARE_METATYPE(velmar::FieldId)
+
+namespace {
+
+CopyRequest validRequest()
+{
+    CopyRequest r;
+    r.host = "devdb.example";
+    r.dbPrefix = "pelsar_";
+    r.user = "abc";
+    r.dumpOption = "-q -e";
+    r.foreign = false;
+    return r;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), qint64(bytes.size()));
+}
+
+QStringList dumpFiles(const QString &folder)
+{
+    QStringList files = QDir(folder + "/dump").entryList(QDir::Files);
+    files.sort();
+    return files;
+}
+
+const QByteArray kHead("SET AUTOCOMMIT = 0;\r\nSET FOREIGN_KEY_CHECKS=0;\r\n");
+const QByteArray kTail("SET FOREIGN_KEY_CHECKS = 1;\r\nCOMMIT;\r\nSET AUTOCOMMIT = 1;\r\n");
+
+}  // namespace
+
+class TestCopyJobRules : public QObject {
+    Q_OBJECT
+private slots:
+    void elapsed_data()
+    {
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << qint64(0) << "00:00:00";
+        QTest::newRow("under a second") << qint64(999) << "00:00:00";
+        QTest::newRow("3m27s") << qint64(207'000) << "00:03:27";
+        QTest::newRow("just under a day") << qint64(86'399'000) << "23:59:59";
+        QTest::newRow("25 hours") << qint64(90'000'000) << "25:00:00";
+        QTest::newRow("100 hours") << qint64(360'061'000) << "100:01:01";
+    }
+    void elapsed()
+    {
+        QFETCH(qint64, ms);
+        QFETCH(QString, text);
+        QCOMPARE(formatElapsed(ms), text);
+    }
+
+    void validation_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<velmar::FieldId>("focus");
+        QTest::newRow("no stage") << "nostage" << "작업범위가 선택되지 않았습니다." << FieldId::chkWork0;
+        QTest::newRow("no host") << "host=" << "host를 입력하세요." << FieldId::cmbField0;
+        QTest::newRow("localhost without new db")
+            << "host=localhost" << "HOST가 localhost일 경우 New DB는 다른 이름으로 반드시 입력되어야 합니다."
+            << FieldId::txtField3;
+        QTest::newRow("no prefix") << "prefix=" << "db를 입력하세요." << FieldId::cmbField1;
+        QTest::newRow("no user") << "user=" << "User를 입력하세요." << FieldId::txtField0;
+        QTest::newRow("fk folder of blanks") << "fk=   " << "외래키 스크립트 파일경로가 설정되어 있지 않습니다."
+                                             << FieldId::txtField4;
+        QTest::newRow("fk folder empty") << "fk=" << "외래키 스크립트 파일경로가 설정되어 있지 않습니다."
+                                         << FieldId::txtField4;
+        QTest::newRow("fk no scripts") << "fk=none" << "pelsar_tables외래키.SQL 파일이 존재하지 않습니다."
+                                       << FieldId::None;
+        QTest::newRow("fk only pelsar") << "fk=pelsar" << "dorvik_tables외래키.SQL 파일이 존재하지 않습니다."
+                                        << FieldId::None;
+        QTest::newRow("fk only pelsar for lumetta")
+            << "fk=pelsar;prefix=lumetta_" << "dorvik_tables외래키.SQL 파일이 존재하지 않습니다." << FieldId::None;
+        QTest::newRow("fk both") << "fk=both" << "" << FieldId::None;
+        QTest::newRow("blanks pass") << "host= ;prefix= ;user= " << "" << FieldId::None;
+        QTest::newRow("remote same name") << "newdb=pelsar_abc" << "" << FieldId::None;
+        QTest::newRow("empty host before no stage wins")
+            << "nostage;host=" << "작업범위가 선택되지 않았습니다." << FieldId::chkWork0;
+        const QString same = "원본 DB(pelsar_abc)가 로컬 서버에 있으므로 New DB는 다른 이름으로 반드시 입력되어야 합니다.";
+        QTest::newRow("LOCALHOST as source") << "host=LOCALHOST" << same << FieldId::txtField3;
+        QTest::newRow("blanks around localhost") << "host= localhost " << same << FieldId::txtField3;
+        QTest::newRow("loopback address") << "host=127.0.0.1" << same << FieldId::txtField3;
+        QTest::newRow("other loopback address") << "host=127.1.2.3" << same << FieldId::txtField3;
+        QTest::newRow("v6 loopback") << "host=::1" << same << FieldId::txtField3;
+        QTest::newRow("localhost with port") << "host=localhost:3306" << same << FieldId::txtField3;
+        QTest::newRow("machine name") << "host=@machine" << same << FieldId::txtField3;
+        QTest::newRow("new db typed as the source")
+            << "host=localhost;newdb=pelsar_abc" << same << FieldId::txtField3;
+        QTest::newRow("new db same but for case")
+            << "host=localhost;newdb=PELSAR_ABC" << same << FieldId::txtField3;
+        QTest::newRow("local with another new db") << "host=127.0.0.1;newdb=pelsar_abc_dev" << "" << FieldId::None;
+    }
+    void validation()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, message);
+        QFETCH(velmar::FieldId, focus);
+        QTemporaryDir fkDir;
+        CopyRequest r = validRequest();
+        for (const QString &c : change.split(';', Qt::SkipEmptyParts)) {
+            const QString key = c.section('=', 0, 0);
+            QString value = c.section('=', 1);
+            if (key == "nostage") {
+                r.stage[0] = r.stage[1] = r.stage[2] = false;
+            } else if (key == "host") {
+                r.host = value == "@machine" ? QHostInfo::localHostName().toUpper() : value;
+            } else if (key == "prefix") {
+                r.dbPrefix = value;
+            } else if (key == "user") {
+                r.user = value;
+            } else if (key == "newdb") {
+                r.newDB = value;
+            } else if (key == "fk") {
+                r.foreign = true;
+                r.foreignPath = value;
+                if (value == "none" || value == "pelsar" || value == "both") {
+                    r.foreignPath = fkDir.path();
+                    if (value != "none")
+                        writeFile(fkDir.path() + "/pelsar_tables외래키.SQL", "SELECT 1;\n");
+                    if (value == "both")
+                        writeFile(fkDir.path() + "/dorvik_tables외래키.SQL", "SELECT 1;\n");
+                }
+            }
+        }
+        RecordingMessenger rec;
+        const ValidationResult v = ValidateCopyRequest(r);
+        QCOMPARE(v.passed, message.isEmpty());
+        QCOMPARE(rec.messageTexts(), message.isEmpty() ? QStringList{} : QStringList{message});
+        if (!message.isEmpty()) {
+            QCOMPARE(v.focus, focus);
+            const Message m = rec.messages().first();
+            QCOMPARE(m.buttons, Buttons::Ok);
+            QCOMPARE(m.icon, Icon::None);
+            QVERIFY(m.title.isEmpty());
+        }
+        QCOMPARE(rec.logEntries(), QStringList{});
+    }
+
+    void localHosts_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("local");
+        QTest::newRow("localhost") << "localhost" << true;
+        QTest::newRow("Localhost") << "Localhost" << true;
+        QTest::newRow("tab and blanks") << "\t localhost  " << true;
+        QTest::newRow("127.0.0.1") << "127.0.0.1" << true;
+        QTest::newRow("127.0.0.1 with port") << "127.0.0.1:3307" << true;
+        QTest::newRow("::1") << "::1" << true;
+        QTest::newRow("[::1]:3306") << "[::1]:3306" << true;
+        QTest::newRow("machine") << QHostInfo::localHostName() << true;
+        QTest::newRow("remote name") << "devdb.example" << false;
+        QTest::newRow("remote address") << "192.0.2.10" << false;
+        QTest::newRow("local-ish name") << "localhost.example" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void localHosts()
+    {
+        QFETCH(QString, host);
+        QFETCH(bool, local);
+        QCOMPARE(isLocalHost(host), local);
+    }
+
+    void derivedNames()
+    {
+        CopyRequest r = validRequest();
+        CopyJob plain(r);
+        QCOMPARE(plain.SourceDBName, QString("pelsar_abc"));
+        QCOMPARE(plain.NewDBName, QString("pelsar_abc"));
+        QCOMPARE(plain.NewUserName, QString("abc"));
+        r.newDB = "pelsar_abc_dev";
+        r.newUser = "kim";
+        r.programFolder = "/opt/velmar";
+        CopyJob named(r);
+        QCOMPARE(named.NewDBName, QString("pelsar_abc_dev"));
+        QCOMPARE(named.NewUserName, QString("kim"));
+        QCOMPARE(named.dumpFilePath(), QString("/opt/velmar/dump/pelsar_abc.sql"));
+        QCOMPARE(named.editedFilePath(), QString("/opt/velmar/dump/pelsar_abc_2.sql"));
+    }
+
+    void grantPattern_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("plain") << "abc" << "abc";
+        QTest::newRow("underscore") << "pelsar_abc" << "pelsar\\_abc";
+        QTest::newRow("percent and backslash") << "a%b\\c" << "a\\%b\\\\c";
+    }
+    void grantPattern()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, pattern);
+        QCOMPARE(escapeGrantPattern(name), pattern);
+    }
+
+    void rewrite_data()
+    {
+        QTest::addColumn<QByteArray>("dump");
+        QTest::newRow("one line with end") << QByteArray("CREATE TABLE t (a int);\n");
+        QTest::newRow("no line end at the end") << QByteArray("INSERT INTO t VALUES (1);");
+        QTest::newRow("crlf and korean utf-8") << QByteArray("-- 한글\r\nSELECT '가';\r\n");
+        QByteArray binary(9 * 1024 * 1024 + 3, '\0');
+        for (int i = 0; i < binary.size(); ++i)
+            binary[i] = char(i * 7 + (i >> 11));
+        QTest::newRow("several blocks of binary") << binary;
+    }
+    void rewrite()
+    {
+        QFETCH(QByteArray, dump);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("dump"));
+        CopyRequest r = validRequest();
+        r.programFolder = dir.path();
+        CopyJob job(r);
+        writeFile(job.dumpFilePath(), dump);
+        // A longer file from an earlier run must not leave bytes behind.
+        writeFile(job.editedFilePath(), QByteArray(dump.size() + 5000, 'x'));
+
+        RecordingMessenger rec;
+        QVERIFY(job.STEP_EditSQLFile());
+        const QByteArray out = readAll(job.editedFilePath());
+        QCOMPARE(out.size(), dump.size() + 107);
+        QVERIFY(out == kHead + dump + kTail);
+        QVERIFY(readAll(job.dumpFilePath()) == dump);
+        QCOMPARE(rec.messageTexts(), QStringList{});
+        const QString path = job.editedFilePath();
+        QCOMPARE(rec.logEntries(),
+                 (QStringList{path + " / Head AddLine...\r\n\r\nSET AUTOCOMMIT = 0;\r\nSET FOREIGN_KEY_CHECKS=0;\r\n",
+                              path + " / Tail AddLine...\r\n\r\nSET FOREIGN_KEY_CHECKS = 1;\r\nCOMMIT;\r\nSET AUTOCOMMIT = 1;\r\n"}));
+        QCOMPARE(dumpFiles(dir.path()), (QStringList{"pelsar_abc.sql", "pelsar_abc_2.sql"}));
+    }
+
+    void rewriteFailures_data()
+    {
+        QTest::addColumn<bool>("inputExists");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing input") << false << "Error 53 (File not found: %1) in procedure STEP_EditSQLFile of Module modMain";
+        QTest::newRow("empty input") << true << "Error 62 (Input past end of file: %1) in procedure STEP_EditSQLFile of Module modMain";
+    }
+    void rewriteFailures()
+    {
+        QFETCH(bool, inputExists);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("dump"));
+        CopyRequest r = validRequest();
+        r.programFolder = dir.path();
+        CopyJob job(r);
+        if (inputExists)
+            writeFile(job.dumpFilePath(), QByteArray());
+        writeFile(job.editedFilePath(), "earlier good file");
+        RecordingMessenger rec;
+        QVERIFY(!job.STEP_EditSQLFile());
+        QCOMPARE(rec.messageTexts(), QStringList{message.arg(job.dumpFilePath())});
+        QCOMPARE(readAll(job.editedFilePath()), QByteArray("earlier good file"));
+        QCOMPARE(QFile::exists(job.dumpFilePath()), inputExists);
+    }
+
+    void cancelledRewriteKeepsEarlierFile()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("dump"));
+        CopyRequest r = validRequest();
+        r.programFolder = dir.path();
+        CopyJob job(r);
+        writeFile(job.dumpFilePath(), QByteArray(12 * 1024 * 1024, 'd'));
+        writeFile(job.editedFilePath(), "earlier good file");
+        connect(&job, &CopyJob::progress, &job, [&job](CopyStage stage, qint64 done, qint64 total) {
+            QCOMPARE(stage, CopyStage::Rewrite);
+            QCOMPARE(total, qint64(12 * 1024 * 1024));
+            if (done > 0)
+                job.cancel();
+        });
+        RecordingMessenger rec;
+        QVERIFY(!job.STEP_EditSQLFile());
+        QCOMPARE(readAll(job.editedFilePath()), QByteArray("earlier good file"));
+        QCOMPARE(dumpFiles(dir.path()), (QStringList{"pelsar_abc.sql", "pelsar_abc_2.sql"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCopyJobRules)
+#include "test_copyjob_rules.moc"
