@@ -81,10 +81,10 @@ void FrmLog::showEvent(QShowEvent *event)
         return;
     m_placed = true;
     if (QWidget *owner = parentWidget()) {
-        const QRect ownerFrame = owner->frameGeometry();
+        // Client areas centred: both windows carry the same frame.
         QRect r(QPoint(), size());
-        r.moveCenter(ownerFrame.center());
-        move(r.topLeft());
+        r.moveCenter(owner->geometry().center());
+        setGeometry(r);
     }
 }
 

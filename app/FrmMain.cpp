@@ -291,7 +291,8 @@ void FrmMain::buildControls()
     pgbCopy->setGeometry(left, kProgressTop, width - cancelWidth - 6, kProgressHeight);
     pgbCopy->setRange(0, 100);
     pgbCopy->setValue(0);
-    pgbCopy->setTextVisible(true);
+    // A share shows only once there is one.
+    pgbCopy->setTextVisible(false);
     cmdCancel = new QPushButton(QStringLiteral("취소"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdCancel->setGeometry(left + width - cancelWidth, kProgressTop - 1, cancelWidth, kProgressHeight + 2);
@@ -322,7 +323,7 @@ void FrmMain::buildControls()
     for (int i = 0; i < 2; ++i) {
         connect(cmbField[i], &QComboBox::editTextChanged, this, [this, i] { cmbField_Change(i); });
         connect(cmbField[i], &QComboBox::activated, this, [this, i] { cmbField_Click(i); });
-        cmbField[i]->lineEdit()->installEventFilter(this);
+        cmbField[i]->installEventFilter(this);
     }
     for (int i = 0; i < 5; ++i) {
         connect(txtField[i], &QLineEdit::textChanged, this, [this, i] { txtField_Change(i); });
@@ -436,10 +437,8 @@ bool FrmMain::eventFilter(QObject *watched, QEvent *event)
         const auto *key = static_cast<QKeyEvent *>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
             && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-            // Enter works as Tab in the fields. It goes no further: an editable combo box
-            // would replace the typed text by a list item that matches it.
+            // Enter works as Tab in the fields, and then reaches the field as usual.
             focusNextChild();
-            return true;
         }
     }
     return QWidget::eventFilter(watched, event);
@@ -556,6 +555,7 @@ void FrmMain::onCopyEnded(bool completed)
     if (completed) {
         pgbCopy->setRange(0, 100);
         pgbCopy->setValue(100);
+        pgbCopy->setTextVisible(true);
         lblStatus->setText(stageText(CopyStage::Done));
     } else {
         pgbCopy->setRange(0, 100);
@@ -583,6 +583,7 @@ void FrmMain::setCopyRunning(bool running)
     if (running) {
         setCursor(Qt::WaitCursor);
         pgbCopy->setRange(0, 0);
+        pgbCopy->setTextVisible(false);
         lblStatus->clear();
     } else {
         unsetCursor();
@@ -608,6 +609,7 @@ void FrmMain::onProgress(CopyStage stage, qint64 done, qint64 total, double byte
     const QString speed = sizeText(bytesPerSecond) + QStringLiteral("/s");
     if (total > 0) {
         const int percent = int(qBound(qint64(0), done * 100 / total, qint64(100)));
+        pgbCopy->setTextVisible(true);
         pgbCopy->setRange(0, 100);
         pgbCopy->setValue(percent);
         lblStatus->setText(stageText(stage) + QStringLiteral(": ") + QString::number(percent)

@@ -1,0 +1,9 @@
+# The windows, offscreen.
+add_library(velmar_guitestsupport STATIC gui/BoxWatcher.h gui/BoxWatcher.cpp)
+target_include_directories(velmar_guitestsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/gui)
+target_link_libraries(velmar_guitestsupport PUBLIC Qt6::Widgets)
+
+velmar_add_test(test_frmlog SOURCES gui/test_frmlog.cpp LIBS velmar_gui)
+
+velmar_add_test(test_frmmain SOURCES gui/test_frmmain.cpp gui/GuiTestSupport.h LIBS velmar_gui)
+target_compile_definitions(test_frmmain PRIVATE VELMAR_TEST_PROJECT_VERSION="${PROJECT_VERSION}")

@@ -1,0 +1,138 @@
+// The log window on its own: entries, the caret, the size and placement, filling on resize.
+#include "FrmLog.h"
+
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QTextBlock>
+#include <QTest>
+
+using namespace velmar;
+
+class TestFrmLog : public QObject {
+    Q_OBJECT
+
+private slots:
+    void entries_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("three in a row") << QStringList{"Check Exist DB...", "Dump...", "DumpFile Edit..."}
+                                        << "Check Exist DB...\r\nDump...\r\nDumpFile Edit...\r\n";
+        QTest::newRow("empty line") << QStringList{""} << "\r\n";
+        QTest::newRow("empty between") << QStringList{"a", "", "b"} << "a\r\n\r\nb\r\n";
+        QTest::newRow("entry spanning lines")
+            << QStringList{"f.sql / Head AddLine...\r\n\r\nSET AUTOCOMMIT = 0;", "Import..."}
+            << "f.sql / Head AddLine...\r\n\r\nSET AUTOCOMMIT = 0;\r\nImport...\r\n";
+        QTest::newRow("korean") << QStringList{"Local DB삭제:pelsar_lee"} << "Local DB삭제:pelsar_lee\r\n";
+    }
+    void entries()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, text);
+        FrmLog log(nullptr);
+        for (const QString &line : lines)
+            log.AddLog(line);
+        QCOMPARE(log.text(), text);
+        QVERIFY(log.Text1->textCursor().atEnd());
+    }
+
+    // The user may have clicked or selected anywhere: the entry still goes to the very end.
+    void appendsAtEndWhateverTheCaret_data()
+    {
+        QTest::addColumn<int>("position");
+        QTest::addColumn<int>("anchor");
+        QTest::newRow("caret at start") << 0 << 0;
+        QTest::newRow("caret mid-line") << 3 << 3;
+        QTest::newRow("selection") << 1 << 9;
+    }
+    void appendsAtEndWhateverTheCaret()
+    {
+        QFETCH(int, position);
+        QFETCH(int, anchor);
+        QWidget owner;
+        FrmLog log(&owner);
+        log.show();
+        log.AddLog("first line");
+        log.AddLog("second line");
+        QTextCursor c = log.Text1->textCursor();
+        c.setPosition(anchor);
+        c.setPosition(position, QTextCursor::KeepAnchor);
+        log.Text1->setTextCursor(c);
+
+        log.AddLog("third");
+        QCOMPARE(log.text(), QString("first line\r\nsecond line\r\nthird\r\n"));
+        QVERIFY(log.Text1->textCursor().atEnd());
+        QVERIFY(!log.Text1->textCursor().hasSelection());
+    }
+
+    void newestEntryStaysInView()
+    {
+        QWidget owner;
+        FrmLog log(&owner);
+        log.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&log));
+        for (int i = 0; i < 300; ++i)
+            log.AddLog(QString("line %1").arg(i));
+        const QTextDocument *doc = log.Text1->document();
+        const QRect view = log.Text1->viewport()->rect();
+        QVERIFY(view.contains(log.Text1->cursorRect(QTextCursor(doc->findBlockByNumber(299)))));
+        QVERIFY(!view.contains(log.Text1->cursorRect(QTextCursor(doc->findBlockByNumber(0)))));
+    }
+
+    void windowProperties()
+    {
+        QWidget owner;
+        owner.setWindowIcon(QIcon(QPixmap(16, 16)));
+        owner.setGeometry(200, 150, 366, 560);
+        owner.show();
+        FrmLog log(&owner);
+        QCOMPARE(log.windowTitle(), QString("처리결과"));
+        QVERIFY(log.isWindow());
+        QCOMPARE(log.parentWidget(), &owner);
+        QVERIFY(!log.isVisible());
+        QCOMPARE(log.windowIcon().cacheKey(), owner.windowIcon().cacheKey());
+        QCOMPARE(log.Text1->lineWrapMode(), QPlainTextEdit::NoWrap);
+        QCOMPARE(log.Text1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(log.Text1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+        log.show();
+        // 9780 x 5355 twips, centred on the main window.
+        QCOMPARE(log.size(), QSize(652, 357));
+        QCOMPARE(log.geometry().center(), owner.geometry().center());
+        QVERIFY(log.minimumSize().width() < 652 && log.maximumSize().width() > 652);
+    }
+
+    void textBoxFillsTheWindow_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("larger") << QSize(900, 600);
+        QTest::newRow("smaller") << QSize(200, 120);
+        QTest::newRow("narrow and tall") << QSize(150, 700);
+    }
+    void textBoxFillsTheWindow()
+    {
+        QFETCH(QSize, size);
+        QWidget owner;
+        FrmLog log(&owner);
+        log.show();
+        QCOMPARE(log.Text1->geometry(), log.rect());
+        log.resize(size);
+        QCOMPARE(log.size(), size);
+        QCOMPARE(log.Text1->geometry(), QRect(QPoint(0, 0), size));
+    }
+
+    // Closing the window unloads it, so that the next use starts afresh.
+    void closingUnloads()
+    {
+        QWidget owner;
+        QPointer<FrmLog> log = new FrmLog(&owner);
+        log->show();
+        log->AddLog("x");
+        log->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(log.isNull());
+    }
+};
+
+QTEST_MAIN(TestFrmLog)
+#include "test_frmlog.moc"
