@@ -7,3 +7,5 @@ velmar_add_test(test_frmlog SOURCES gui/test_frmlog.cpp LIBS velmar_gui)
 
 velmar_add_test(test_frmmain SOURCES gui/test_frmmain.cpp gui/GuiTestSupport.h LIBS velmar_gui)
 target_compile_definitions(test_frmmain PRIVATE VELMAR_TEST_PROJECT_VERSION="${PROJECT_VERSION}")
+
+velmar_add_test(test_guimessenger SOURCES gui/test_guimessenger.cpp LIBS velmar_gui velmar_guitestsupport)

@@ -1,6 +1,6 @@
 #include "BoxWatcher.h"
 
-#include <QAbstractButton>
+#include <QPushButton>
 #include <QApplication>
 #include <QPointer>
 #include <QTimer>
@@ -60,8 +60,11 @@ void BoxWatcher::respond(QMessageBox *box)
 
     QAbstractButton *press = box->defaultButton();
     if (!m_answers.empty()) {
-        press = box->button(m_answers.front());
+        const QMessageBox::StandardButton scripted = m_answers.front();
         m_answers.pop_front();
+        if (scripted == QMessageBox::NoButton)
+            return;
+        press = box->button(scripted);
     }
     if (press)
         press->click();

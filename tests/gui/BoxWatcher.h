@@ -25,7 +25,8 @@ public:
     BoxWatcher();
     ~BoxWatcher() override;
 
-    // The buttons to press for the next boxes, in order; then the default button.
+    // The buttons to press for the next boxes, in order; then the default button. NoButton
+    // leaves that box alone for the test to close.
     void answer(std::initializer_list<QMessageBox::StandardButton> buttons);
     // Runs when a box has come up, before it is answered: to look at the windows then.
     void onShown(std::function<void(const Box &)> f) { m_onShown = std::move(f); }
