@@ -109,6 +109,27 @@ QStringList hostArguments(const QString &hostText)
     return {QStringLiteral("-h") + hostText};
 }
 
+// The program's own error text, short enough for a message box: the client echoes a failing
+// statement (which can be a whole multi-megabyte INSERT) before its "ERROR" line.
+QString errorSummary(const QByteArray &errorOutput)
+{
+    const QStringList lines = QString::fromLocal8Bit(errorOutput).split(u'\n');
+    QStringList errors;
+    QStringList rest;
+    for (const QString &line : lines) {
+        const QString t = line.trimmed();
+        if (t.startsWith(QStringLiteral("ERROR ")))
+            errors << t;
+        else if (!t.isEmpty() && t != QStringLiteral("--------------"))
+            rest << t;
+    }
+    QString text = (errors.isEmpty() ? rest : errors).join(QStringLiteral("\r\n"));
+    constexpr qsizetype kMax = 2000;
+    if (text.size() > kMax)
+        text = QStringLiteral("...") + text.right(kMax);
+    return text;
+}
+
 // The program's failure as a raised error: its exit status and its own error text.
 RaisedError programError(const QString &program, const RunResult &r)
 {
@@ -116,11 +137,18 @@ RaisedError programError(const QString &program, const RunResult &r)
         return RaisedError(err::FileNotFound, program,
                            QStringLiteral("File not found: ") + program + QStringLiteral(" (")
                                + r.startError + u')');
-    QString text = QString::fromLocal8Bit(r.errorOutput).trimmed();
+    QString text = errorSummary(r.errorOutput);
     if (text.isEmpty())
         text = r.crashed ? program + QStringLiteral(" ended abnormally")
                          : program + QStringLiteral(" failed");
     return RaisedError(r.crashed ? -1 : r.exitCode, program, text);
+}
+
+// Closes the shared connection when one is open: error paths may come before or after it.
+void closeShared()
+{
+    if (sharedConnection())
+        DBClose();
 }
 
 // Elapsed-rate helper for the progress signal.
@@ -253,11 +281,14 @@ QString CopyJob::editedFilePath() const
 bool CopyJob::ProcCopy()
 {
     const CopyRequest &r = m_request;
-    auto stopped = [this] {
-        if (!isCancelled())
+    // After each step: whether the job goes on; a cancelled job says so once, whether the step
+    // noticed the cancel itself or finished just before it.
+    auto goesOn = [this](bool stepSucceeded) {
+        if (isCancelled()) {
+            messenger().addLog(QStringLiteral("복사가 취소되었습니다."));
             return false;
-        messenger().addLog(QStringLiteral("복사가 취소되었습니다."));
-        return true;
+        }
+        return stepSucceeded;
     };
 
     messenger().clearLog();
@@ -273,7 +304,7 @@ bool CopyJob::ProcCopy()
             emit focusRequested(FieldId::cmbField1);
             return false;
         }
-        if (stopped())
+        if (!goesOn(true))
             return false;
     }
 
@@ -288,38 +319,38 @@ bool CopyJob::ProcCopy()
         emit stageStarted(CopyStage::CheckTarget);
         if (IsExistDB(QStringLiteral("localhost"), NewDBName, true))
             return false;
-        if (stopped())
+        if (!goesOn(true))
             return false;
     }
 
     if (r.stage[0]) {
         emit stageStarted(CopyStage::Dump);
         messenger().addLog(QStringLiteral("Dump..."));
-        if (!SETP_DBDump() || stopped())
+        if (!goesOn(SETP_DBDump()))
             return false;
         emit stageStarted(CopyStage::Rewrite);
         messenger().addLog(QStringLiteral("DumpFile Edit..."));
-        if (!STEP_EditSQLFile() || stopped())
+        if (!goesOn(STEP_EditSQLFile()))
             return false;
     }
 
     if (m_dropPending) {
         // The local copy goes only now that its replacement is ready.
         emit stageStarted(CopyStage::CheckTarget);
-        if (!dropTarget() || stopped())
+        if (!goesOn(dropTarget()))
             return false;
     }
 
     if (r.stage[1]) {
         emit stageStarted(CopyStage::Import);
         messenger().addLog(QStringLiteral("Import..."));
-        if (!SETP_DBImport() || stopped())
+        if (!goesOn(SETP_DBImport()))
             return false;
     }
 
     if (r.stage[2]) {
         emit stageStarted(CopyStage::Grants);
-        if (!AddUser() || stopped())
+        if (!goesOn(AddUser()))
             return false;
     }
 
@@ -376,7 +407,7 @@ bool CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteI
     } catch (const std::exception &e) {
         reportError(RaisedError::from(e), QStringLiteral("IsExistDB"), kFormMain);
         CloseRecordset(rs);
-        DBClose();
+        closeShared();
     }
     return result;
 }
@@ -401,7 +432,7 @@ bool CopyJob::dropTarget()
         return true;
     } catch (const std::exception &e) {
         reportError(RaisedError::from(e), QStringLiteral("IsExistDB"), kFormMain);
-        DBClose();
+        closeShared();
         return false;
     }
 }
@@ -571,7 +602,7 @@ bool CopyJob::SETP_DBImport()
             return false;
         const qint32 created =
             ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(NewDBName));
-        DBClose();
+        closeShared();
         if (created < 0)
             return false;  // the server's refusal has been shown
 
@@ -592,7 +623,7 @@ bool CopyJob::SETP_DBImport()
         }
         return true;
     } catch (const std::exception &e) {
-        DBClose();
+        closeShared();
         reportError(RaisedError::from(e), QStringLiteral("SETP_DBImport"), kModMain);
         return false;
     }
@@ -622,7 +653,7 @@ bool CopyJob::AddUser()
         DBClose();
         return true;
     } catch (const std::exception &e) {
-        DBClose();
+        closeShared();
         reportError(RaisedError::from(e), QStringLiteral("AddUser"), kFormMain);
         return false;
     }

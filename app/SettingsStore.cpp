@@ -18,7 +18,7 @@ std::unique_ptr<QSettings> openStore()
         QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\") + programTitle(),
         QSettings::NativeFormat);
 #else
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, programTitle(),
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, programTitle(),
                                        programTitle());
 #endif
 }

@@ -253,7 +253,7 @@ private slots:
             return;
         }
         QVERIFY(o.copied);
-        QCOMPARE(o.messages, dropWithoutAsking ? QStringList{"복사완료"} : QStringList{question, "복사완료"});
+        QCOMPARE(o.messages, (dropWithoutAsking ? QStringList{"복사완료"} : QStringList{question, "복사완료"}));
         // The old copy goes once its replacement dump is ready, right before the import.
         const int dropped = o.log.indexOf("Local DB삭제:target_db");
         QVERIFY(dropped > 0);
@@ -276,7 +276,7 @@ private slots:
         const Outcome o = run(r);
         QVERIFY(!o.copied);
         QCOMPARE(o.messages.size(), 1);
-        QVERIFY2(QRegularExpression("^Error \\d+ \\(mysqldump: unknown option '--comments;'\\) in procedure "
+        QVERIFY2(QRegularExpression("^Error \\d+ \\((\\S*/)?mysqldump: unknown option '--comments;'\\) in procedure "
                                     "SETP_DBDump of Module modMain$")
                      .match(o.messages.first())
                      .hasMatch(),
@@ -494,7 +494,8 @@ private slots:
         const Outcome refused = run(r);
         QVERIFY(!refused.copied);
         QCOMPARE(refused.messages.size(), 2);
-        QVERIFY2(refused.messages.first().startsWith("Error 2003 "), qPrintable(refused.messages.first()));
+        QVERIFY2(QRegularExpression("^Error 200[23] ").match(refused.messages.first()).hasMatch(),
+                 qPrintable(refused.messages.first()));
         QCOMPARE(refused.messages.last(), "존재하지 않는 DB입니다. 127.0.0.1:1/pelsar_abc");
     }
 
