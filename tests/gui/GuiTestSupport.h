@@ -5,33 +5,33 @@
 #include <QTest>
 #include <QWidget>
 
+#include <memory>
+
 namespace velmar::test {
 
-// The per-user store of the program as a plain settings file (each test has its own
-// XDG_CONFIG_HOME), read and reset independently of the window.
-inline QSettings rawStore()
+// The per-user store of the program, opened where the program keeps it (each test has its
+// own XDG_CONFIG_HOME), to read and reset it independently of the window.
+inline std::unique_ptr<QSettings> rawStore()
 {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("velmar"),
-                     QStringLiteral("velmar"));
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("velmar"), QStringLiteral("velmar"));
 }
 inline QStringList storedKeys()
 {
-    return rawStore().allKeys();
+    return rawStore()->allKeys();
 }
 inline void clearStore()
 {
-    QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("velmar"),
-                QStringLiteral("velmar"));
-    s.clear();
-    s.sync();
+    auto s = rawStore();
+    s->clear();
+    s->sync();
 }
 inline void presetStore(const QStringList &keyValuePairs)
 {
-    QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("velmar"),
-                QStringLiteral("velmar"));
+    auto s = rawStore();
     for (qsizetype i = 0; i + 1 < keyValuePairs.size(); i += 2)
-        s.setValue(QStringLiteral("Config/") + keyValuePairs[i], keyValuePairs[i + 1]);
-    s.sync();
+        s->setValue(QStringLiteral("Config/") + keyValuePairs[i], keyValuePairs[i + 1]);
+    s->sync();
 }
 
 // Types text key by key as a user would, Hangul included.

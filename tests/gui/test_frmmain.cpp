@@ -239,7 +239,7 @@ private slots:
         presetStore({"Host", "devdb1.example.com", "SrcDB", "dorvik_", "SrcUser", "홍길동",
                      "DumpOption", "", "foreign", foreign, "foreignPath", "  C:\\fk ",
                      "ExistDBDel", "1", "OnOrdUser", "1", "NewDB", "dorvik_x_y", "NewUser", "other"});
-        QFile file(rawStore().fileName());
+        QFile file(rawStore()->fileName());
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray before = file.readAll();
         file.close();
