@@ -9,3 +9,7 @@ velmar_add_test(test_frmmain SOURCES gui/test_frmmain.cpp gui/GuiTestSupport.h L
 target_compile_definitions(test_frmmain PRIVATE VELMAR_TEST_PROJECT_VERSION="${PROJECT_VERSION}")
 
 velmar_add_test(test_guimessenger SOURCES gui/test_guimessenger.cpp LIBS velmar_gui velmar_guitestsupport)
+
+velmar_add_test(test_gui_copy SOURCES gui/test_gui_copy.cpp gui/GuiTestSupport.h JobFixture.h JobFixture.cpp
+                LIBS velmar_gui velmar_guitestsupport velmar_mariadb SERVER)
+target_include_directories(test_gui_copy PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

@@ -1,0 +1,285 @@
+// Copies driven through the window against the test server: the job runs on its worker while
+// the window stays live, shows the log as it is written, and can be cancelled or closed.
+#include "BoxWatcher.h"
+#include "FrmLog.h"
+#include "FrmMain.h"
+#include "GuiMessenger.h"
+#include "GuiTestSupport.h"
+#include "JobFixture.h"
+#include "TestServer.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velmar;
+using namespace velmar::test;
+
+namespace {
+
+constexpr int kCopyTimeoutMs = 5 * 60 * 1000;  // a safety net only
+
+// What the window looked like while a message box of the copy was up.
+struct Snapshot {
+    QString log;
+    bool running = false;
+    bool copyEnabled = true;
+    bool fieldsEnabled = true;
+    bool cancelEnabled = false;
+    Qt::CursorShape cursor = Qt::ArrowCursor;
+};
+
+Snapshot snapshot(FrmMain &w)
+{
+    Snapshot s;
+    s.log = w.loadedLogWindow() ? w.loadedLogWindow()->text() : QStringLiteral("<no log window>");
+    s.running = w.isCopyRunning();
+    s.copyEnabled = w.cmdCopy->isEnabled();
+    s.fieldsEnabled = w.txtField[0]->isEnabled() || w.cmbField[0]->isEnabled() || w.chkWork[0]->isEnabled();
+    s.cancelEnabled = w.cmdCancel->isEnabled();
+    s.cursor = w.cursor().shape();
+    return s;
+}
+
+// Fills the fields as a user would: typed, with the boxes clicked.
+void fill(FrmMain &w, const QString &prefix, const QString &user, const QString &newDB)
+{
+    typeText(w.cmbField[0]->lineEdit(), "localhost");
+    typeText(w.cmbField[1]->lineEdit(), prefix);
+    typeText(w.txtField[0], user);
+    typeText(w.txtField[3], newDB);
+    if (w.chkField[0]->isChecked())
+        QTest::mouseClick(w.chkField[0], Qt::LeftButton);
+}
+
+QByteArray bigDump(int rows)
+{
+    QByteArray sql = "CREATE TABLE filler (id INT PRIMARY KEY, v VARCHAR(200));\n";
+    for (int i = 0; i < rows; ++i)
+        sql += "INSERT INTO filler VALUES (" + QByteArray::number(i) + ", '" + QByteArray(150, 'v') + "');\n";
+    return sql;
+}
+
+}  // namespace
+
+class TestGuiCopy : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString folder() const { return m_dir.path() + "/" + QTest::currentTestFunction(); }
+
+private slots:
+    void initTestCase()
+    {
+        VELMAR_REQUIRE_SERVER();
+        TestServer::exportEnvironment();
+        JobFixture::createSourceDatabase("pelsar_gui");
+    }
+
+    void init()
+    {
+        clearStore();
+        QDir().mkpath(folder() + "/dump");
+    }
+
+    void fullCopy()
+    {
+        JobFixture::dropDatabase("pelsar_guicopy");
+        JobFixture::dropUser("guicopy");
+        FrmMain w;
+        w.setProgramFolder(folder());
+        setMessenger(w.windowMessenger());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        fill(w, "pelsar_", "gui", "pelsar_guicopy");
+        QCOMPARE(w.txtField[2]->text(), QString("guicopy"));
+
+        BoxWatcher boxes;
+        QList<Snapshot> atBox;
+        boxes.onShown([&](const BoxWatcher::Box &) { atBox << snapshot(w); });
+        QSignalSpy started(&w, &FrmMain::copyStarted);
+        QSignalSpy finished(&w, &FrmMain::copyFinished);
+        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
+        QCOMPARE(started.size(), 1);
+        // The click returns at once: the copy runs on its own thread.
+        QVERIFY(w.isCopyRunning());
+        QVERIFY(!w.cmdCopy->isEnabled());
+        QVERIFY(finished.wait(kCopyTimeoutMs));
+        setMessenger(nullptr);
+
+        QCOMPARE(finished.first().first().toBool(), true);
+        QCOMPARE(boxes.texts(), QStringList{"복사완료"});
+        QCOMPARE(boxes.boxes().first().title, QString("velmar"));
+        // While "복사완료" was up the job had not ended, and every line was already on screen.
+        const Snapshot s = atBox.first();
+        QVERIFY(s.running);
+        QVERIFY(!s.copyEnabled);
+        QVERIFY(!s.fieldsEnabled);
+        QVERIFY(s.cancelEnabled);
+        QCOMPARE(s.cursor, Qt::WaitCursor);
+        const QStringList lines = s.log.split("\r\n");
+        QCOMPARE(lines.first(), QString("Check Exist DB..."));
+        for (const char *stageLine : {"Dump...", "DumpFile Edit...", "Import..."})
+            QVERIFY2(lines.contains(stageLine), qPrintable(s.log));
+        QVERIFY2(lines.indexOf("Dump...") < lines.indexOf("Import..."), qPrintable(s.log));
+        QCOMPARE(lines.last(), QString());
+        QVERIFY2(QRegularExpression("^\\[Finish\\] Total Time=\\d\\d:\\d\\d:\\d\\d$").match(lines[lines.size() - 2]).hasMatch(),
+                 qPrintable(s.log));
+        QCOMPARE(w.loadedLogWindow()->text(), s.log);
+
+        // The window is usable again.
+        QVERIFY(!w.isCopyRunning());
+        QVERIFY(w.cmdCopy->isEnabled());
+        QVERIFY(w.txtField[0]->isEnabled());
+        QVERIFY(!w.cmdCancel->isEnabled());
+        QVERIFY(!w.testAttribute(Qt::WA_SetCursor));
+        QCOMPARE(w.lblStatus->text(), QString("완료"));
+        QCOMPARE(w.pgbCopy->value(), 100);
+
+        QVERIFY(QFile::exists(folder() + "/dump/pelsar_gui_2.sql"));
+        QCOMPARE(JobFixture::checksums("pelsar_guicopy"), JobFixture::checksums("pelsar_gui"));
+        QCOMPARE(JobFixture::rowCounts("pelsar_guicopy"), JobFixture::rowCounts("pelsar_gui"));
+        QVERIFY(TestServer::value("SELECT COUNT(*) FROM mysql.user WHERE User = 'guicopy'").toInt() > 0);
+    }
+
+    // A missing source: the message comes while the copy runs, the focus goes to the prefix
+    // once the window is usable again.
+    void missingSourceMovesTheFocus()
+    {
+        FrmMain w;
+        w.setProgramFolder(folder());
+        setMessenger(w.windowMessenger());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        fill(w, "pelsar_", "nosuchdb", "pelsar_nosuchcopy");
+        BoxWatcher boxes;
+        QSignalSpy finished(&w, &FrmMain::copyFinished);
+        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
+        QVERIFY(finished.wait(kCopyTimeoutMs));
+        setMessenger(nullptr);
+        QCOMPARE(finished.first().first().toBool(), false);
+        QCOMPARE(boxes.texts(), QStringList{"존재하지 않는 DB입니다. localhost/pelsar_nosuchdb"});
+        QCOMPARE(focusName(&w), QString("cmbField(1)"));
+        QCOMPARE(w.loadedLogWindow()->text(), QString("Check Exist DB...\r\n"));
+    }
+
+    void cancelDuringALongLoad()
+    {
+        JobFixture::dropDatabase("gui_cancelled");
+        {
+            QFile f(folder() + "/dump/pelsar_gui_2.sql");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bigDump(60000));
+        }
+        FrmMain w;
+        w.setProgramFolder(folder());
+        setMessenger(w.windowMessenger());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        fill(w, "pelsar_", "gui", "gui_cancelled");
+        // Only the import: it loads the file left in the dump folder.
+        QTest::mouseClick(w.chkWork[0], Qt::LeftButton);
+        QTest::mouseClick(w.chkWork[2], Qt::LeftButton);
+
+        BoxWatcher boxes;
+        int shareAtCancel = -1;
+        QString statusAtCancel;
+        connect(w.pgbCopy, &QProgressBar::valueChanged, &w, [&](int value) {
+            if (shareAtCancel < 0 && value > 0 && value < 100 && w.isCopyRunning()) {
+                shareAtCancel = value;
+                statusAtCancel = w.lblStatus->text();
+                QTest::mouseClick(w.cmdCancel, Qt::LeftButton);
+            }
+        });
+        QSignalSpy finished(&w, &FrmMain::copyFinished);
+        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
+        QVERIFY(finished.wait(kCopyTimeoutMs));
+        setMessenger(nullptr);
+
+        QVERIFY2(shareAtCancel > 0, "the load showed no progress to cancel at");
+        QVERIFY2(QRegularExpression("^가져오기: \\d+% \\(.+ / .+ MB\\), .+/s$").match(statusAtCancel).hasMatch(),
+                 qPrintable(statusAtCancel));
+        QCOMPARE(finished.first().first().toBool(), false);
+        QCOMPARE(boxes.texts(), QStringList{});
+        const QString log = w.loadedLogWindow()->text();
+        QVERIFY2(log.endsWith("복사가 취소되었습니다.\r\n"), qPrintable(log));
+        QVERIFY(!log.contains("[Finish]"));
+        QCOMPARE(w.lblStatus->text(), QString("취소됨"));
+        QVERIFY(w.cmdCopy->isEnabled());
+        QVERIFY(!w.cmdCancel->isEnabled());
+        JobFixture::dropDatabase("gui_cancelled");
+    }
+
+    // Closing the window mid-copy stops the copy, and the window goes only once the worker
+    // has ended; the log window goes with it.
+    void closeDuringACopy()
+    {
+        JobFixture::dropDatabase("gui_closed");
+        {
+            QFile f(folder() + "/dump/pelsar_gui_2.sql");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bigDump(60000));
+        }
+        FrmMain w;
+        w.setProgramFolder(folder());
+        setMessenger(w.windowMessenger());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        fill(w, "pelsar_", "gui", "gui_closed");
+        QTest::mouseClick(w.chkWork[0], Qt::LeftButton);
+        QTest::mouseClick(w.chkWork[2], Qt::LeftButton);
+
+        BoxWatcher boxes;
+        bool closeAsked = false;
+        bool visibleAfterClose = false;
+        connect(w.pgbCopy, &QProgressBar::valueChanged, &w, [&](int value) {
+            if (!closeAsked && value > 0 && value < 100 && w.isCopyRunning()) {
+                closeAsked = true;
+                w.close();
+                visibleAfterClose = w.isVisible() && w.isCopyRunning();
+            }
+        });
+        QString logAtEnd;
+        QPointer<FrmLog> log;
+        connect(&w, &FrmMain::copyFinished, &w, [&] {
+            log = w.loadedLogWindow();
+            logAtEnd = log->text();
+        });
+        QSignalSpy finished(&w, &FrmMain::copyFinished);
+        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
+        QVERIFY(finished.wait(kCopyTimeoutMs));
+        setMessenger(nullptr);
+
+        QVERIFY(closeAsked);
+        QVERIFY(visibleAfterClose);
+        QVERIFY(!w.isVisible());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(log.isNull());
+        QVERIFY2(logAtEnd.endsWith("복사가 취소되었습니다.\r\n"), qPrintable(logAtEnd));
+        QCOMPARE(boxes.texts(), QStringList{});
+        JobFixture::dropDatabase("gui_closed");
+    }
+
+    void cleanupTestCase()
+    {
+        if (!TestServer::available())
+            return;
+        JobFixture::dropDatabase("pelsar_gui");
+        JobFixture::dropDatabase("pelsar_guicopy");
+        JobFixture::dropUser("guicopy");
+    }
+};
+
+QTEST_MAIN(TestGuiCopy)
+#include "test_gui_copy.moc"
