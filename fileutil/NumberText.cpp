@@ -49,6 +49,22 @@ NumberReading readRadix(const QString &s, int base)
     return r;
 }
 
+// Moves a leading sign at i over to out.
+void takeSign(const QString &s, qsizetype &i, QString &out)
+{
+    if (i < s.size() && (s.at(i) == u'+' || s.at(i) == u'-'))
+        out += s.at(i++);
+}
+
+// Moves the decimal digits at i over to out; false when there are none.
+bool takeDigits(const QString &s, qsizetype &i, QString &out)
+{
+    const qsizetype start = i;
+    while (i < s.size() && isDigit(s.at(i)))
+        out += s.at(i++);
+    return i > start;
+}
+
 // The text is already in the C locale's form. Too large a number reads as an infinity (so that
 // a later conversion to a whole number reports the overflow), too small a one as 0.
 double parseDecimal(const QString &number)
@@ -76,23 +92,13 @@ NumberReading readNumber(QStringView text)
     }
 
     NumberReading r;
-    const qsizetype n = s.size();
     qsizetype i = 0;
     QString number;
-    if (i < n && (s.at(i) == u'+' || s.at(i) == u'-'))
+    takeSign(s, i, number);
+    bool digits = takeDigits(s, i, number);
+    if (i < s.size() && s.at(i) == u'.') {
         number += s.at(i++);
-    bool digits = false;
-    while (i < n && isDigit(s.at(i))) {
-        number += s.at(i++);
-        digits = true;
-    }
-    if (i < n && s.at(i) == u'.') {
-        ++i;
-        number += u'.';
-        while (i < n && isDigit(s.at(i))) {
-            number += s.at(i++);
-            digits = true;
-        }
+        digits = takeDigits(s, i, number) || digits;
     }
     if (!digits)
         return r;
@@ -100,24 +106,18 @@ NumberReading readNumber(QStringView text)
         number += u'0';
 
     // An exponent counts only with at least one digit; "1e" reads as 1.
-    if (i < n && (s.at(i) == u'e' || s.at(i) == u'E')) {
+    if (i < s.size() && (s.at(i) == u'e' || s.at(i) == u'E')) {
         qsizetype j = i + 1;
         QString exponent = QStringLiteral("e");
-        if (j < n && (s.at(j) == u'+' || s.at(j) == u'-'))
-            exponent += s.at(j++);
-        bool expDigits = false;
-        while (j < n && isDigit(s.at(j))) {
-            exponent += s.at(j++);
-            expDigits = true;
-        }
-        if (expDigits) {
+        takeSign(s, j, exponent);
+        if (takeDigits(s, j, exponent)) {
             number += exponent;
             i = j;
         }
     }
 
     r.value = parseDecimal(number);
-    r.complete = i == n;
+    r.complete = i == s.size();
     return r;
 }
 
