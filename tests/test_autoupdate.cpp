@@ -1,5 +1,6 @@
 #include "LocalHttpServer.h"
 #include "RecordingMessenger.h"
+#include "TestFiles.h"
 #include "modWaitProc.h"
 #include "modZephlane_Launcher.h"
 
@@ -11,6 +12,8 @@
 using namespace velmar;
 using velmar::test::LocalHttpServer;
 using velmar::test::RecordingMessenger;
+using velmar::test::fileContent;
+using velmar::test::writeFile;
 
 namespace {
 
@@ -36,22 +39,6 @@ QByteArray updaterScript(bool leavesNewVersion)
 // The file changer stand-in: notes its arguments (the file appears whole, by renaming).
 const QByteArray kChangerScript =
     "#!/bin/sh\nprintf '%s\\n' \"$@\" > changer-args.tmp && mv changer-args.tmp changer-args.txt\n";
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<absent>");
-}
-
-void writeFile(const QString &path, const QByteArray &content, bool executable = false)
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    f.write(content);
-    f.close();
-    if (executable)
-        QVERIFY(f.setPermissions(f.permissions() | QFile::ExeOwner | QFile::ExeUser));
-}
 
 struct Start {
     QString program;
@@ -103,8 +90,8 @@ class TestAutoUpdate : public QObject {
 
     void verifyUpdaterRan()
     {
-        QCOMPARE(readAll(path("updater-args.txt")), QByteArray("25;velmar.exe\n"));
-        QCOMPARE(QString::fromLocal8Bit(readAll(path("updater-cwd.txt"))).trimmed(),
+        QCOMPARE(fileContent(path("updater-args.txt")), QByteArray("25;velmar.exe\n"));
+        QCOMPARE(QString::fromLocal8Bit(fileContent(path("updater-cwd.txt"))).trimmed(),
                  QDir(m_folder).canonicalPath());
     }
 
@@ -159,7 +146,7 @@ private slots:
         QCOMPARE(m_ends, 1);
         QCOMPARE(rec.messageTexts(), QStringList());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path("changer-args.txt")), 30000);
-        QCOMPARE(readAll(path("changer-args.txt")), QByteArray("velmar.exe;New_velmar.exe\n"));
+        QCOMPARE(fileContent(path("changer-args.txt")), QByteArray("velmar.exe;New_velmar.exe\n"));
     }
 
     void noNewVersion()

@@ -125,15 +125,18 @@ class TestModFile : public QObject {
         return build(PeFixture::versionScript(fileVersion));
     }
 
-private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
-
-    void allKeys_data()
+    // Each case that takes an architecture runs on a PE32+ and a PE32 file.
+    static void architectures()
     {
         QTest::addColumn<Arch>("arch");
         QTest::newRow("PE32+") << Arch::Pe32Plus;
         QTest::newRow("PE32") << Arch::Pe32;
     }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void allKeys_data() { architectures(); }
     void allKeys()
     {
         QFETCH(Arch, arch);
@@ -267,12 +270,7 @@ private slots:
     }
 
     // Every prefix of a good file either still holds the whole version block or gives nothing.
-    void truncatedFiles_data()
-    {
-        QTest::addColumn<Arch>("arch");
-        QTest::newRow("PE32+") << Arch::Pe32Plus;
-        QTest::newRow("PE32") << Arch::Pe32;
-    }
+    void truncatedFiles_data() { architectures(); }
     void truncatedFiles()
     {
         QFETCH(Arch, arch);
@@ -306,7 +304,7 @@ private slots:
 
     // Any single damaged byte: never a crash or a read outside the file, and either no block
     // or one that lies within the file.
-    void damagedFiles_data() { truncatedFiles_data(); }
+    void damagedFiles_data() { architectures(); }
     void damagedFiles()
     {
         QFETCH(Arch, arch);

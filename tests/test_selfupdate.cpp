@@ -1,6 +1,7 @@
 #include "LocalHttpServer.h"
 #include "PeFixture.h"
 #include "RecordingMessenger.h"
+#include "TestFiles.h"
 #include "modZephlane_Download.h"
 #include "modZephlane_Launcher.h"
 
@@ -17,6 +18,8 @@ using namespace velmar;
 using velmar::test::LocalHttpServer;
 using velmar::test::PeFixture;
 using velmar::test::RecordingMessenger;
+using velmar::test::fileContent;
+using velmar::test::writeFile;
 using Reply = LocalHttpServer::Reply;
 
 Q_DECLARE_METATYPE(LocalHttpServer::Reply)
@@ -29,19 +32,6 @@ const QString kOverflow = "Error 6 (Overflow) in procedure AutoUpdaterSelfUpdate
 const QByteArray kNewUpdater = "MZ new updater";
 const QByteArray kNewChanger = "MZ new file changer";
 const QByteArray kOldChanger = "MZ old file changer";
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<absent>");
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    f.write(content);
-}
 
 QStringList fileNames(const QStringList &paths)
 {
@@ -67,7 +57,7 @@ class TestSelfUpdate : public QObject {
             const QString error = PeFixture::build(PeFixture::versionScript(fileVersion), path);
             if (!error.isEmpty())
                 qFatal("fixture: %s", qPrintable(error));
-            m_updaters.insert(fileVersion, readAll(path));
+            m_updaters.insert(fileVersion, fileContent(path));
         }
         return m_updaters.value(fileVersion);
     }
@@ -186,7 +176,7 @@ private slots:
             plain.join();
         QCOMPARE(text, QString("42"));
         QVERIFY(saved);
-        QCOMPARE(readAll(target), kNewUpdater);
+        QCOMPARE(fileContent(target), kNewUpdater);
     }
 
     void downloadFile_data()
@@ -211,7 +201,7 @@ private slots:
         const QString target = dir.filePath("f.exe");
         writeFile(target, kOldChanger);
         QCOMPARE(DownloadFile(server.url("/f.exe"), target), result);
-        QCOMPARE(readAll(target), content);
+        QCOMPARE(fileContent(target), content);
         // No temporary file stays behind.
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"f.exe"});
     }
@@ -327,8 +317,8 @@ private slots:
             QCOMPARE(m.buttons, Buttons::Ok);
         }
         QCOMPARE(fileNames(server.requestedPaths()), requested);
-        QCOMPARE(readAll(updaterPath), updaterReplaced ? kNewUpdater : oldUpdater);
-        QCOMPARE(readAll(changerPath), changerReplaced ? kNewChanger : kOldChanger);
+        QCOMPARE(fileContent(updaterPath), updaterReplaced ? kNewUpdater : oldUpdater);
+        QCOMPARE(fileContent(changerPath), changerReplaced ? kNewChanger : kOldChanger);
         QStringList expectedFiles{"brackwell.exe"};
         if (oldUpdater != "<absent>" || updaterReplaced)
             expectedFiles.prepend("Zephlane.exe");
