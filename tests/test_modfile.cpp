@@ -125,6 +125,13 @@ class TestModFile : public QObject {
         return build(PeFixture::versionScript(fileVersion));
     }
 
+    // The bytes of a small executable with a version resource.
+    QByteArray goodFile(Arch arch)
+    {
+        QFile f(build(PeFixture::versionScript("1.00.0025"), arch));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
     // Each case that takes an architecture runs on a PE32+ and a PE32 file.
     static void architectures()
     {
@@ -275,10 +282,10 @@ private slots:
     {
         QFETCH(Arch, arch);
         VELMAR_REQUIRE_MINGW(arch);
-        QFile full(build(PeFixture::versionScript("1.00.0025"), arch));
-        QVERIFY(full.open(QIODevice::ReadOnly));
-        const QByteArray bytes = full.readAll();
-        const QByteArray block = readVersionResource(full);
+        QByteArray bytes = goodFile(arch);
+        QBuffer whole(&bytes);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        const QByteArray block = readVersionResource(whole);
         // The whole VS_VERSIONINFO: its length word, value length 52, binary type, its key.
         QVERIFY(block.size() > 6);
         QCOMPARE(qFromLittleEndian<quint16>(block.constData()), quint16(block.size()));
@@ -299,6 +306,7 @@ private slots:
                     firstComplete = cut;
             }
         }
+        QVERIFY(firstComplete > 0);
         QVERIFY(bytes.left(firstComplete).endsWith(block));
     }
 
@@ -309,9 +317,7 @@ private slots:
     {
         QFETCH(Arch, arch);
         VELMAR_REQUIRE_MINGW(arch);
-        QFile good(build(PeFixture::versionScript("1.00.0025"), arch));
-        QVERIFY(good.open(QIODevice::ReadOnly));
-        const QByteArray bytes = good.readAll();
+        const QByteArray bytes = goodFile(arch);
         int none = 0;
         for (qsizetype at = 0; at < bytes.size(); ++at) {
             for (char value : {char(0xff), char(0x00), char(0x7f), char(0x80)}) {
