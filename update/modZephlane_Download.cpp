@@ -1,0 +1,28 @@
+#include "modZephlane_Download.h"
+
+#include "HttpGet.h"
+
+namespace velmar {
+
+namespace {
+constexpr qsizetype kReadSize = 20;
+}  // namespace
+
+QString ReadUrlText(const QString &url)
+{
+    QByteArray received;
+    const detail::HttpGetResult result = detail::httpGet(url, [&](const QByteArray &piece) {
+        received += piece;
+        return received.size() < kReadSize;
+    });
+    if (result.status == 0)
+        return {};
+    received.truncate(kReadSize);
+
+    // The read goes into a buffer of blanks; as many characters are kept as bytes arrived.
+    QByteArray buffer(kReadSize, ' ');
+    buffer.replace(0, received.size(), received);
+    return QString::fromLocal8Bit(buffer).left(received.size());
+}
+
+}  // namespace velmar
