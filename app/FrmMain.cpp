@@ -587,8 +587,8 @@ void FrmMain::setCopyRunning(bool running)
         lblStatus->clear();
     } else {
         unsetCursor();
-        if (!focusWidget() || !focusWidget()->isEnabled())
-            cmdCopy->setFocus();
+        // Back where the click left it; the window's own focus moved while the fields were off.
+        cmdCopy->setFocus();
     }
 }
 
