@@ -1,0 +1,3 @@
+# The MySQL client wrapper: the record set and the text conversions on their own, the connection
+# object and the shared connection procedures against the test server.
+velmar_add_test(test_recordset SOURCES test_recordset.cpp LIBS velmar_mysql)
