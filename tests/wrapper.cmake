@@ -3,3 +3,4 @@
 velmar_add_test(test_recordset SOURCES test_recordset.cpp LIBS velmar_mysql)
 velmar_add_test(test_mysql_text SOURCES test_mysql_text.cpp LIBS velmar_mysql)
 velmar_add_test(test_cmysql SOURCES test_cmysql.cpp LIBS velmar_mysql Qt6::Network SERVER)
+velmar_add_test(test_mysql_func SOURCES test_mysql_func.cpp LIBS velmar_mysql SERVER)
