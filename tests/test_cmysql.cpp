@@ -1,20 +1,16 @@
-#include "RaisedBy.h"
+#include "WrapperTestSupport.h"
 #include "RecordingMessenger.h"
 #include "TestServer.h"
 #include "cMySQL.h"
 
-#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTest>
-#include <QThread>
 
 #include <map>
 
 using namespace velmar;
-using velmar::test::raisedBy;
-using velmar::test::RecordingMessenger;
-using velmar::test::TestServer;
+using namespace velmar::test;
 
 namespace {
 
@@ -42,25 +38,6 @@ QString tcpHost()
     return QStringLiteral("127.0.0.1:") + QString::number(TestServer::port());
 }
 
-bool threadExists(qint32 id)
-{
-    return TestServer::value(QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = ")
-                             + QString::number(id))
-           != QStringLiteral("0");
-}
-
-// The server ends a killed or closed connection on its own time.
-bool waitUntilGone(qint32 id)
-{
-    QDeadlineTimer deadline(10000);
-    while (threadExists(id)) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
 // Kills the object's server thread from a second connection, as a server restart or an idle
 // time-out would end it.
 bool killFromOutside(cMySQL &c)
@@ -77,6 +54,12 @@ QStringList column(Recordset &rs, int i)
     for (rs.MoveFirst(); !rs.isEOF(); rs.MoveNext())
         values << rs.value(i);
     return values;
+}
+
+// An open record set without rows stands before its first and after its last row at once.
+bool isOpenAndEmpty(const Recordset *rs)
+{
+    return rs && rs->State() == Recordset::adStateOpen && rs->RecordCount() == 0 && rs->isBOF() && rs->isEOF();
 }
 
 QStringList sortedColumn(Recordset &rs, int i)
@@ -119,6 +102,7 @@ private slots:
         TestServer::exportEnvironment();
         const QString error = TestServer::exec(QStringLiteral(
             "DROP DATABASE IF EXISTS wrapt; DROP DATABASE IF EXISTS wrapt_other;"
+            "DROP DATABASE IF EXISTS wrapt_tmp; DROP DATABASE IF EXISTS `wrapt_new``이름`;"
             "CREATE DATABASE wrapt; CREATE DATABASE wrapt_other;"
             "CREATE TABLE wrapt.a (id INT PRIMARY KEY, name VARCHAR(20), memo LONGTEXT);"
             "CREATE TABLE wrapt.b (id INT PRIMARY KEY, a_id INT);"
@@ -134,7 +118,7 @@ private slots:
     void cleanupTestCase()
     {
         TestServer::exec(QStringLiteral("DROP DATABASE IF EXISTS wrapt; DROP DATABASE IF EXISTS wrapt_other;"
-                                        "DROP DATABASE IF EXISTS `wrapt_new``이름`"));
+                                        "DROP DATABASE IF EXISTS wrapt_tmp; DROP DATABASE IF EXISTS `wrapt_new``이름`"));
     }
 
     void init() { messages.reset(); }
@@ -330,11 +314,7 @@ private slots:
         auto c = connected(QStringLiteral("wrapt"));
         QVERIFY(c);
         std::unique_ptr<Recordset> rs = c->query(QStringLiteral("SELECT id, name FROM a WHERE id < 0"));
-        QVERIFY(rs);
-        QCOMPARE(rs->State(), Recordset::adStateOpen);
-        QCOMPARE(rs->RecordCount(), 0);
-        QVERIFY(rs->isBOF());
-        QVERIFY(rs->isEOF());
+        QVERIFY(isOpenAndEmpty(rs.get()));
         QCOMPARE(rs->fieldNames(), (QStringList{"id", "name"}));
         QCOMPARE(c->num_rows(), 0);
         QCOMPARE(c->num_fields(), 2);
@@ -716,10 +696,7 @@ private slots:
         auto c = connected(QStringLiteral("wrapt"));
         QVERIFY(c);
         std::unique_ptr<Recordset> none = c->list_dbs(QStringLiteral("wrapt\\_nomatch%"));
-        QVERIFY(none);
-        QCOMPARE(none->State(), Recordset::adStateOpen);
-        QCOMPARE(none->RecordCount(), 0);
-        QVERIFY(none->isBOF() && none->isEOF());
+        QVERIFY(isOpenAndEmpty(none.get()));
 
         std::unique_ptr<Recordset> dbs = c->list_dbs(QStringLiteral("wrapt%"));
         QVERIFY(dbs);

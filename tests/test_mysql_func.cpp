@@ -1,19 +1,15 @@
 #include "ProgramInfo.h"
-#include "RaisedBy.h"
+#include "WrapperTestSupport.h"
 #include "RecordingMessenger.h"
 #include "TestServer.h"
 #include "modMySQL_Func_lite.h"
 
-#include <QDeadlineTimer>
 #include <QTest>
-#include <QThread>
 
 #include <map>
 
 using namespace velmar;
-using velmar::test::raisedBy;
-using velmar::test::RecordingMessenger;
-using velmar::test::TestServer;
+using namespace velmar::test;
 
 Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(velmar::Answer)
@@ -25,25 +21,6 @@ const QString kPassword = QStringLiteral("wexrolp");
 bool connectLocal()
 {
     return DBInit(QStringLiteral("localhost"), QStringLiteral("root"), kPassword, QString());
-}
-
-bool threadExists(qint32 id)
-{
-    return TestServer::value(QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = ")
-                             + QString::number(id))
-           != QStringLiteral("0");
-}
-
-// The server ends a closed connection on its own time.
-bool waitUntilGone(qint32 id)
-{
-    QDeadlineTimer deadline(10000);
-    while (threadExists(id)) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
 }
 
 QString mdacQuestion(const QString &version)
@@ -64,6 +41,15 @@ QString sharedValue(const QString &sql)
     return v;
 }
 
+// Whatever an interrupted earlier run left behind.
+void dropTestDatabases()
+{
+    const QStringList names =
+        TestServer::rows(QStringLiteral("SELECT SCHEMA_NAME FROM information_schema.SCHEMATA WHERE SCHEMA_NAME LIKE 'wrapf%'"));
+    for (QString name : names)
+        TestServer::exec(QStringLiteral("DROP DATABASE `") + name.replace(u'`', QStringLiteral("``")) + u'`');
+}
+
 bool databaseExists(const QString &name)
 {
     return TestServer::rows(QStringLiteral("SELECT SCHEMA_NAME FROM information_schema.SCHEMATA")).contains(name);
@@ -81,6 +67,7 @@ private slots:
     {
         VELMAR_REQUIRE_SERVER();
         TestServer::exportEnvironment();
+        dropTestDatabases();
     }
 
     void init()
@@ -360,10 +347,7 @@ private slots:
         QVERIFY(messages.messages().isEmpty());
     }
 
-    void cleanupTestCase()
-    {
-        TestServer::exec(QStringLiteral("DROP DATABASE IF EXISTS wrapf_keep"));
-    }
+    void cleanupTestCase() { dropTestDatabases(); }
 };
 
 QTEST_GUILESS_MAIN(TestMysqlFunc)

@@ -1,11 +1,11 @@
-#include "RaisedBy.h"
+#include "WrapperTestSupport.h"
 #include "Recordset.h"
 
 #include <QTest>
 
 
 using namespace velmar;
-using velmar::test::raisedBy;
+using namespace velmar::test;
 
 namespace {
 
