@@ -16,18 +16,19 @@ constexpr qint64 kErrorTail = 64 * 1024;
 constexpr qint64 kFeedBlock = 1 << 20;
 constexpr int kPollMs = 100;
 
-// The only platform-specific piece: how the started program's window is shown.
-void applyShowMode(QProcess &process, bool hidden, bool minimized)
+// The only platform-specific piece: how the started program's window is shown. A waited-for
+// program starts minimised without taking the focus; a detached one (the file changer) with it.
+void applyShowMode(QProcess &process, bool hidden, bool minimized, bool activate = false)
 {
 #ifdef Q_OS_WIN
     process.setCreateProcessArgumentsModifier(
-        [hidden, minimized](QProcess::CreateProcessArguments *args) {
+        [hidden, minimized, activate](QProcess::CreateProcessArguments *args) {
             args->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;
             if (hidden) {
                 args->startupInfo->wShowWindow = SW_HIDE;
                 args->flags |= CREATE_NO_WINDOW;
             } else if (minimized) {
-                args->startupInfo->wShowWindow = SW_SHOWMINNOACTIVE;
+                args->startupInfo->wShowWindow = activate ? SW_SHOWMINIMIZED : SW_SHOWMINNOACTIVE;
             } else {
                 args->startupInfo->wShowWindow = SW_SHOW;
             }
@@ -36,6 +37,7 @@ void applyShowMode(QProcess &process, bool hidden, bool minimized)
     Q_UNUSED(process);
     Q_UNUSED(hidden);
     Q_UNUSED(minimized);
+    Q_UNUSED(activate);
 #endif
 }
 
@@ -131,7 +133,7 @@ bool StartDetached(const QString &file, const QStringList &arguments, const QStr
     process.setProgram(file);
     process.setArguments(arguments);
     process.setWorkingDirectory(directory);
-    applyShowMode(process, false, minimized);
+    applyShowMode(process, false, minimized, true);
     return process.startDetached();
 }
 

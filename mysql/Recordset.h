@@ -65,7 +65,7 @@ public:
     static QString version();
 
 private:
-    void requireOpen(const char *operation) const;
+    void requireOpen() const;
     void requireCurrent() const;
 
     std::vector<RecordsetField> m_fields;

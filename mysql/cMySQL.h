@@ -84,13 +84,24 @@ public:
     static QString cstr_to_text(const char *p);
     static qint32 low_long(quint64 v);
 
-    // Splits "name:port" and "[v6]:port"; false (and the text unchanged) for any other host text.
+    // Splits "name:port" and "[v6]:port" (port 1 to 65535); false, leaving name and port as they
+    // were, for any other host text.
     static bool splitHostPort(const QString &hostText, QString &name, qint32 &port);
 
 private:
-    // ... implementation's own members
+    // The library's record, its current result and the RAII that releases both.
     struct Impl;
     std::unique_ptr<Impl> d;
+
+    // The error of the last failed library call, from "cMysql::" + operation.
+    RaisedError libraryError(const char *operation) const;
+    // Raises libraryError(operation) when failed is true.
+    void raiseIf(bool failed, const char *operation) const;
+    // A getter's text: the library's string, or empty text when the library recorded no error.
+    QString infoText(const char *text, const char *operation) const;
+    // Makes r the current result and copies it into an open Recordset (r may be null: none).
+    std::unique_ptr<Recordset> adoptResult(MYSQL_RES *r);
+    std::unique_ptr<Recordset> result_to_recordset();
 
     QString m_user;
     QString m_password;

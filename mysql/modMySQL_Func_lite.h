@@ -12,6 +12,8 @@ namespace velmar {
 
 // One shared connection for the copy job: open it, run statements, read rows, drop a database,
 // close it. Each stage opens and closes its own; at most one client-library connection at a time.
+// Without a shared connection, ExecuteSQL, OpenRecordset, DropDatabase and DBClose raise
+// RaisedError 424 "Object required".
 
 bool DBInit(const QString &host, const QString &user, const QString &password, const QString &database);
 void DBClose();
@@ -24,7 +26,11 @@ void CloseRecordset(std::unique_ptr<Recordset> &rs);
 // Drops a database, its name quoted as an identifier, with foreign-key checks off around it.
 void DropDatabase(const QString &name);
 
+// The version of the record sets that DBInit checks (2.0 or later passes): Recordset::version(),
+// or the text set with setMDACVersionForTesting.
 QString GetMDACVersion();
+// Reads a value under HKEY_LOCAL_MACHINE into buffer (its length is the room there is); true when
+// read. Without a registry (anything but Windows) nothing is read and the result is false.
 bool ReadRegistryString(const QString &keyPath, const QString &valueName, QString &buffer);
 
 // The shared connection, or nullptr (for tests and diagnostics).

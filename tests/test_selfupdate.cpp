@@ -202,6 +202,10 @@ private slots:
         writeFile(target, kOldChanger);
         QCOMPARE(DownloadFile(server.url("/f.exe"), target), result);
         QCOMPARE(fileContent(target), content);
+#ifndef Q_OS_WIN
+        // A downloaded program can be run; a kept one keeps its own bits.
+        QCOMPARE(bool(QFile::permissions(target) & QFileDevice::ExeOwner), result);
+#endif
         // No temporary file stays behind.
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"f.exe"});
     }

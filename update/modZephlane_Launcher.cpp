@@ -127,7 +127,12 @@ bool DownloadFile(const QString &url, const QString &localPath)
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit())
+        return false;
+    // The downloaded programs are run next; where files carry an execute bit they need it.
+    QFile::setPermissions(localPath, QFile::permissions(localPath) | QFileDevice::ExeOwner
+                                         | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    return true;
 }
 
 bool AutoUpdaterSelfUpdate()
