@@ -609,12 +609,12 @@ void FrmMain::onProgress(CopyStage stage, qint64 done, qint64 total, double byte
     const QString speed = sizeText(bytesPerSecond) + QStringLiteral("/s");
     if (total > 0) {
         const int percent = int(qBound(qint64(0), done * 100 / total, qint64(100)));
-        pgbCopy->setTextVisible(true);
-        pgbCopy->setRange(0, 100);
-        pgbCopy->setValue(percent);
         lblStatus->setText(stageText(stage) + QStringLiteral(": ") + QString::number(percent)
                            + QStringLiteral("% (") + sizeText(double(done)) + QStringLiteral(" / ")
                            + sizeText(double(total)) + QStringLiteral("), ") + speed);
+        pgbCopy->setTextVisible(true);
+        pgbCopy->setRange(0, 100);
+        pgbCopy->setValue(percent);
     } else {
         pgbCopy->setRange(0, 0);
         lblStatus->setText(stageText(stage) + QStringLiteral(": ") + sizeText(double(done))

@@ -143,7 +143,7 @@ private slots:
         QVERIFY(w.cmdCopy->isEnabled());
         QVERIFY(w.txtField[0]->isEnabled());
         QVERIFY(!w.cmdCancel->isEnabled());
-        QVERIFY(!w.testAttribute(Qt::WA_SetCursor));
+        QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
         QCOMPARE(w.lblStatus->text(), QString("완료"));
         QCOMPARE(w.pgbCopy->value(), 100);
 
