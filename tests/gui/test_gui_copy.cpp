@@ -22,6 +22,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+#include <memory>
+
 using namespace velmar;
 using namespace velmar::test;
 
@@ -62,12 +65,52 @@ void fill(FrmMain &w, const QString &prefix, const QString &user, const QString 
         QTest::mouseClick(w.chkField[0], Qt::LeftButton);
 }
 
-QByteArray bigDump(int rows)
+// The main window as the program shows it: its messenger installed, the dump folder under
+// the test's own folder.
+struct CopyWindow {
+    FrmMain w;
+    explicit CopyWindow(const QString &folder)
+    {
+        w.setProgramFolder(folder);
+        setMessenger(w.windowMessenger());
+        w.show();
+    }
+    ~CopyWindow() { setMessenger(nullptr); }
+    bool ready() { return QTest::qWaitForWindowExposed(&w); }
+
+    // Presses the copy button; false when the copy did not end in time.
+    bool copy(QSignalSpy &finished)
+    {
+        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
+        return finished.wait(kCopyTimeoutMs);
+    }
+};
+
+// An import-only copy into newDB of a dump file large enough to be caught while it loads.
+void prepareLongImport(FrmMain &w, const QString &folder, const QString &newDB)
 {
-    QByteArray sql = "CREATE TABLE filler (id INT PRIMARY KEY, v VARCHAR(200));\n";
-    for (int i = 0; i < rows; ++i)
-        sql += "INSERT INTO filler VALUES (" + QByteArray::number(i) + ", '" + QByteArray(150, 'v') + "');\n";
-    return sql;
+    JobFixture::dropDatabase(newDB);
+    QFile f(folder + "/dump/pelsar_gui_2.sql");
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("CREATE TABLE filler (id INT PRIMARY KEY, v VARCHAR(200));\n");
+    for (int i = 0; i < 60000; ++i)
+        f.write("INSERT INTO filler VALUES (" + QByteArray::number(i) + ", '" + QByteArray(150, 'v') + "');\n");
+    f.close();
+    fill(w, "pelsar_", "gui", newDB);
+    QTest::mouseClick(w.chkWork[0], Qt::LeftButton);
+    QTest::mouseClick(w.chkWork[2], Qt::LeftButton);
+}
+
+// Runs f once, on the first progress of the load that is neither at its start nor its end.
+void whileLoading(FrmMain &w, std::function<void()> f)
+{
+    auto done = std::make_shared<bool>(false);
+    QObject::connect(w.pgbCopy, &QProgressBar::valueChanged, &w, [&w, f, done](int value) {
+        if (!*done && value > 0 && value < 100 && w.isCopyRunning()) {
+            *done = true;
+            f();
+        }
+    });
 }
 
 }  // namespace
@@ -97,11 +140,9 @@ private slots:
     {
         JobFixture::dropDatabase("pelsar_guicopy");
         JobFixture::dropUser("guicopy");
-        FrmMain w;
-        w.setProgramFolder(folder());
-        setMessenger(w.windowMessenger());
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        CopyWindow window(folder());
+        FrmMain &w = window.w;
+        QVERIFY(window.ready());
         fill(w, "pelsar_", "gui", "pelsar_guicopy");
         QCOMPARE(w.txtField[2]->text(), QString("guicopy"));
 
@@ -116,7 +157,6 @@ private slots:
         QVERIFY(w.isCopyRunning());
         QVERIFY(!w.cmdCopy->isEnabled());
         QVERIFY(finished.wait(kCopyTimeoutMs));
-        setMessenger(nullptr);
 
         QCOMPARE(finished.first().first().toBool(), true);
         QCOMPARE(boxes.texts(), QStringList{"복사완료"});
@@ -157,17 +197,13 @@ private slots:
     // once the window is usable again.
     void missingSourceMovesTheFocus()
     {
-        FrmMain w;
-        w.setProgramFolder(folder());
-        setMessenger(w.windowMessenger());
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        CopyWindow window(folder());
+        FrmMain &w = window.w;
+        QVERIFY(window.ready());
         fill(w, "pelsar_", "nosuchdb", "pelsar_nosuchcopy");
         BoxWatcher boxes;
         QSignalSpy finished(&w, &FrmMain::copyFinished);
-        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
-        QVERIFY(finished.wait(kCopyTimeoutMs));
-        setMessenger(nullptr);
+        QVERIFY(window.copy(finished));
         QCOMPARE(finished.first().first().toBool(), false);
         QCOMPARE(boxes.texts(), QStringList{"존재하지 않는 DB입니다. localhost/pelsar_nosuchdb"});
         QCOMPARE(focusName(&w), QString("cmbField(1)"));
@@ -176,36 +212,23 @@ private slots:
 
     void cancelDuringALongLoad()
     {
-        JobFixture::dropDatabase("gui_cancelled");
-        {
-            QFile f(folder() + "/dump/pelsar_gui_2.sql");
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(bigDump(60000));
-        }
-        FrmMain w;
-        w.setProgramFolder(folder());
-        setMessenger(w.windowMessenger());
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        fill(w, "pelsar_", "gui", "gui_cancelled");
-        // Only the import: it loads the file left in the dump folder.
-        QTest::mouseClick(w.chkWork[0], Qt::LeftButton);
-        QTest::mouseClick(w.chkWork[2], Qt::LeftButton);
+        CopyWindow window(folder());
+        FrmMain &w = window.w;
+        QVERIFY(window.ready());
+        prepareLongImport(w, folder(), "gui_cancelled");
+        if (QTest::currentTestFailed())
+            return;
 
         BoxWatcher boxes;
         int shareAtCancel = -1;
         QString statusAtCancel;
-        connect(w.pgbCopy, &QProgressBar::valueChanged, &w, [&](int value) {
-            if (shareAtCancel < 0 && value > 0 && value < 100 && w.isCopyRunning()) {
-                shareAtCancel = value;
-                statusAtCancel = w.lblStatus->text();
-                QTest::mouseClick(w.cmdCancel, Qt::LeftButton);
-            }
+        whileLoading(w, [&] {
+            shareAtCancel = w.pgbCopy->value();
+            statusAtCancel = w.lblStatus->text();
+            QTest::mouseClick(w.cmdCancel, Qt::LeftButton);
         });
         QSignalSpy finished(&w, &FrmMain::copyFinished);
-        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
-        QVERIFY(finished.wait(kCopyTimeoutMs));
-        setMessenger(nullptr);
+        QVERIFY(window.copy(finished));
 
         QVERIFY2(shareAtCancel > 0, "the load showed no progress to cancel at");
         QVERIFY2(QRegularExpression("^가져오기: \\d+% \\(.+ / .+ MB\\), .+/s$").match(statusAtCancel).hasMatch(),
@@ -225,30 +248,20 @@ private slots:
     // has ended; the log window goes with it.
     void closeDuringACopy()
     {
-        JobFixture::dropDatabase("gui_closed");
-        {
-            QFile f(folder() + "/dump/pelsar_gui_2.sql");
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(bigDump(60000));
-        }
-        FrmMain w;
-        w.setProgramFolder(folder());
-        setMessenger(w.windowMessenger());
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        fill(w, "pelsar_", "gui", "gui_closed");
-        QTest::mouseClick(w.chkWork[0], Qt::LeftButton);
-        QTest::mouseClick(w.chkWork[2], Qt::LeftButton);
+        CopyWindow window(folder());
+        FrmMain &w = window.w;
+        QVERIFY(window.ready());
+        prepareLongImport(w, folder(), "gui_closed");
+        if (QTest::currentTestFailed())
+            return;
 
         BoxWatcher boxes;
         bool closeAsked = false;
         bool visibleAfterClose = false;
-        connect(w.pgbCopy, &QProgressBar::valueChanged, &w, [&](int value) {
-            if (!closeAsked && value > 0 && value < 100 && w.isCopyRunning()) {
-                closeAsked = true;
-                w.close();
-                visibleAfterClose = w.isVisible() && w.isCopyRunning();
-            }
+        whileLoading(w, [&] {
+            closeAsked = true;
+            w.close();
+            visibleAfterClose = w.isVisible() && w.isCopyRunning();
         });
         QString logAtEnd;
         QPointer<FrmLog> log;
@@ -257,9 +270,7 @@ private slots:
             logAtEnd = log->text();
         });
         QSignalSpy finished(&w, &FrmMain::copyFinished);
-        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
-        QVERIFY(finished.wait(kCopyTimeoutMs));
-        setMessenger(nullptr);
+        QVERIFY(window.copy(finished));
 
         QVERIFY(closeAsked);
         QVERIFY(visibleAfterClose);
