@@ -67,6 +67,14 @@ void FrmLog::resizeEvent(QResizeEvent *event)
     Form_Resize();
 }
 
+void FrmLog::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // A size set while minimised reaches the text box when the window comes back.
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
 void FrmLog::Form_Resize()
 {
     if (isMinimized())

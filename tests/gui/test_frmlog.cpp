@@ -121,6 +121,20 @@ private slots:
         QCOMPARE(log.Text1->geometry(), QRect(QPoint(0, 0), size));
     }
 
+    void minimisedLeavesTheTextBoxAlone()
+    {
+        QWidget owner;
+        FrmLog log(&owner);
+        log.show();
+        const QRect before = log.Text1->geometry();
+        log.setWindowState(Qt::WindowMinimized);
+        QVERIFY(log.isMinimized());
+        log.resize(300, 200);
+        QCOMPARE(log.Text1->geometry(), before);
+        log.setWindowState(Qt::WindowNoState);
+        QCOMPARE(log.Text1->geometry(), QRect(0, 0, 300, 200));
+    }
+
     // Closing the window unloads it, so that the next use starts afresh.
     void closingUnloads()
     {
