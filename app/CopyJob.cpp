@@ -160,6 +160,11 @@ double bytesPerSecond(qint64 bytes, const QElapsedTimer &t)
 
 }  // namespace
 
+void AddLog(const QString &line)
+{
+    messenger().addLog(line);
+}
+
 QString formatElapsed(qint64 milliseconds)
 {
     const qint64 total = milliseconds / 1000;
@@ -285,7 +290,7 @@ bool CopyJob::ProcCopy()
     // noticed the cancel itself or finished just before it.
     auto goesOn = [this](bool stepSucceeded) {
         if (isCancelled()) {
-            messenger().addLog(QStringLiteral("복사가 취소되었습니다."));
+            AddLog(QStringLiteral("복사가 취소되었습니다."));
             return false;
         }
         return stepSucceeded;
@@ -298,7 +303,7 @@ bool CopyJob::ProcCopy()
 
     if (r.stage[0]) {
         emit stageStarted(CopyStage::CheckSource);
-        messenger().addLog(QStringLiteral("Check Exist DB..."));
+        AddLog(QStringLiteral("Check Exist DB..."));
         if (!IsExistDB(r.host, SourceDBName, false)) {
             msgBox(QStringLiteral("존재하지 않는 DB입니다. ") + r.host + u'/' + SourceDBName);
             emit focusRequested(FieldId::cmbField1);
@@ -325,11 +330,11 @@ bool CopyJob::ProcCopy()
 
     if (r.stage[0]) {
         emit stageStarted(CopyStage::Dump);
-        messenger().addLog(QStringLiteral("Dump..."));
+        AddLog(QStringLiteral("Dump..."));
         if (!goesOn(SETP_DBDump()))
             return false;
         emit stageStarted(CopyStage::Rewrite);
-        messenger().addLog(QStringLiteral("DumpFile Edit..."));
+        AddLog(QStringLiteral("DumpFile Edit..."));
         if (!goesOn(STEP_EditSQLFile()))
             return false;
     }
@@ -343,7 +348,7 @@ bool CopyJob::ProcCopy()
 
     if (r.stage[1]) {
         emit stageStarted(CopyStage::Import);
-        messenger().addLog(QStringLiteral("Import..."));
+        AddLog(QStringLiteral("Import..."));
         if (!goesOn(SETP_DBImport()))
             return false;
     }
@@ -354,7 +359,7 @@ bool CopyJob::ProcCopy()
             return false;
     }
 
-    messenger().addLog(QStringLiteral("[Finish] Total Time=") + formatElapsed(clock.elapsed()));
+    AddLog(QStringLiteral("[Finish] Total Time=") + formatElapsed(clock.elapsed()));
     emit stageStarted(CopyStage::Done);
     msgBox(QStringLiteral("복사완료"));
     return true;
@@ -428,7 +433,7 @@ bool CopyJob::dropTarget()
         if (left != 0)
             return false;
         m_dropPending = false;
-        messenger().addLog(QStringLiteral("Local DB삭제:") + NewDBName);
+        AddLog(QStringLiteral("Local DB삭제:") + NewDBName);
         return true;
     } catch (const std::exception &e) {
         reportError(RaisedError::from(e), QStringLiteral("IsExistDB"), kFormMain);
@@ -447,14 +452,14 @@ bool CopyJob::SETP_DBDump()
             if (!QDir().mkpath(dumpFolder()))
                 throw RaisedError(err::PathNotFound, QString(),
                                   QStringLiteral("Path not found: ") + dumpFolder());
-            messenger().addLog(QStringLiteral("dump 폴더 생성: ") + dumpFolder());
+            AddLog(QStringLiteral("dump 폴더 생성: ") + dumpFolder());
         }
 
         const QString host = m_request.host.trimmed();
         const QString shown = kDumpProgram + u' ' + m_request.dumpOption + u' ' + SourceDBName
                               + QStringLiteral(" -h") + host + QStringLiteral(" -uroot -p")
                               + kRootPassword + QStringLiteral(" > ") + target;
-        messenger().addLog(maskSecret(shown, kRootPassword));
+        AddLog(maskSecret(shown, kRootPassword));
 
         PasswordFile password(kRootPassword);
         // The name comes after "--", so a name that starts with "-" is never read as an option.
@@ -524,7 +529,7 @@ bool CopyJob::STEP_EditSQLFile()
                                       + out.errorString() + u')');
         };
 
-        messenger().addLog(output + QStringLiteral(" / Head AddLine...\r\n\r\n")
+        AddLog(output + QStringLiteral(" / Head AddLine...\r\n\r\n")
                            + QString::fromLatin1(kHead));
         write(kHead);
 
@@ -545,7 +550,7 @@ bool CopyJob::STEP_EditSQLFile()
             emit progress(CopyStage::Rewrite, copied, total, bytesPerSecond(copied, t));
         }
 
-        messenger().addLog(output + QStringLiteral(" / Tail AddLine...\r\n\r\n")
+        AddLog(output + QStringLiteral(" / Tail AddLine...\r\n\r\n")
                            + QString::fromLatin1(kTail));
         write(kTail);
         if (!out.commit())
@@ -561,7 +566,7 @@ bool CopyJob::STEP_EditSQLFile()
 
 qint32 CopyJob::ExecSQLLog(const QString &statement)
 {
-    messenger().addLog(statement);
+    AddLog(statement);
     return ExecuteSQL(statement);
 }
 
@@ -569,7 +574,7 @@ bool CopyJob::runClient(const QString &inputFile, CopyStage stage)
 {
     const QString shown = kClientProgram + u' ' + NewDBName + QStringLiteral(" -uroot -p") + kRootPassword
                           + QStringLiteral(" < ") + inputFile;
-    messenger().addLog(maskSecret(shown, kRootPassword));
+    AddLog(maskSecret(shown, kRootPassword));
     if (!fileExists(inputFile))
         throw RaisedError(err::FileNotFound, QString(), QStringLiteral("File not found: ") + inputFile);
 
@@ -647,7 +652,7 @@ bool CopyJob::AddUser()
             statements << on + quoteString(NewUserName + QStringLiteral("_ord")) + QStringLiteral("@'%'")
                               + identified;
         for (const QString &statement : statements) {
-            messenger().addLog(maskSecret(statement, kGrantPassword));
+            AddLog(maskSecret(statement, kGrantPassword));
             ExecuteSQL(statement);
         }
         DBClose();

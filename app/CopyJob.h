@@ -107,6 +107,9 @@ private:
     bool m_dropPending = false;  // the target is to be dropped once the new dump is ready
 };
 
+// Appends one entry to the log (the log window, velmar-cli's output, a test's record).
+void AddLog(const QString &line);
+
 // "hh:mm:ss"; hours keep counting past 24.
 QString formatElapsed(qint64 milliseconds);
 
