@@ -5,6 +5,7 @@
 #include "ProgramInfo.h"
 #include "SettingsStore.h"
 #include "UiFont.h"
+#include "modZephlane_Launcher.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -372,7 +373,15 @@ void FrmMain::Form_Load()
 void FrmMain::runStartupUpdate()
 {
     // Hands over to the updater before the window shows: it brings the updater current, runs
-    // it, and ends the program when a newer copy of it is waiting. Not wired in yet.
+    // it, and ends the program when a newer copy of it is waiting. Its messages need a window
+    // even before the program has installed this one's messenger.
+    const bool borrowed = installedMessenger() == nullptr;
+    if (borrowed)
+        setMessenger(m_messenger);
+    bool skipSelfUpdate = false;
+    RunAutoUpdate(skipSelfUpdate);
+    if (borrowed)
+        setMessenger(nullptr);
 }
 
 void FrmMain::txtField_Change(int index)

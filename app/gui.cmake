@@ -6,7 +6,7 @@ add_library(velmar_gui STATIC
   FrmMain.h FrmMain.cpp
 )
 target_include_directories(velmar_gui PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(velmar_gui PUBLIC velmar_job Qt6::Widgets)
+target_link_libraries(velmar_gui PUBLIC velmar_job velmar_update Qt6::Widgets)
 
 add_executable(velmar WIN32 main.cpp ScreenshotMode.h ScreenshotMode.cpp)
 target_link_libraries(velmar PRIVATE velmar_gui)

@@ -41,6 +41,11 @@ void setMessenger(Messenger *m)
     current.store(m);
 }
 
+Messenger *installedMessenger()
+{
+    return current.load();
+}
+
 void msgBox(const QString &text, Icon icon, const QString &title)
 {
     messenger().show(Message{text, title, icon, Buttons::Ok, Answer::Ok});

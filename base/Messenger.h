@@ -39,6 +39,8 @@ public:
 Messenger &messenger();
 // Installs a messenger (not owned); nullptr restores the plain one.
 void setMessenger(Messenger *m);
+// The installed messenger, or nullptr while the plain one serves.
+Messenger *installedMessenger();
 
 // An OK-only message box without icon and with the program's title: the common case.
 void msgBox(const QString &text, Icon icon = Icon::None, const QString &title = QString());
