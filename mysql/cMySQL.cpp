@@ -78,6 +78,9 @@ struct cMySQL::Impl {
     bool used = false;
     // Declared after the record so that it is released first.
     std::unique_ptr<MYSQL_RES, FreeResult> result;
+    // Set while the last statement failed: a record that a failed reconnect has replaced would
+    // otherwise report a count of 0 for it.
+    bool noCount = false;
 
     void prepareConnect()
     {
@@ -152,8 +155,10 @@ bool cMySQL::real_connect(const QString &host, const QString &user, const QStrin
     const QByteArray socketBytes = m_unixSocket.toUtf8();
     if (mysql_real_connect(m, orNull(hostBytes), orNull(userBytes), orNull(passwordBytes),
                            orNull(dbBytes), unsigned(connectPort), orNull(socketBytes),
-                           static_cast<unsigned long>(quint32(m_clientFlags))))
+                           static_cast<unsigned long>(quint32(m_clientFlags)))) {
+        d->noCount = false;
         return true;
+    }
 
     const RaisedError e = libraryError("real_connect");
     const QString description = e.Description + QStringLiteral("\r\n\r\n") + connectExplanation(e.Number);
@@ -164,7 +169,7 @@ bool cMySQL::real_connect(const QString &host, const QString &user, const QStrin
 
 qint32 cMySQL::affected_rows()
 {
-    return low_long(mysql_affected_rows(d->record.get()));
+    return d->noCount ? -1 : low_long(mysql_affected_rows(d->record.get()));
 }
 
 void cMySQL::create_db(const QString &db)
@@ -291,31 +296,40 @@ std::unique_ptr<Recordset> cMySQL::query(const QString &SQL)
     bool retried = false;
     for (;;) {
         std::optional<RaisedError> failure;
+        // A statement that ran but whose rows did not arrive is never sent again.
+        bool sent = false;
         if (mysql_real_query(d->record.get(), sql.constData(), sql.size()) != 0) {
             failure = libraryError("query");
         } else if (MYSQL_RES *r = mysql_store_result(d->record.get())) {
+            d->noCount = false;
             try {
                 return adoptResult(r);
             } catch (const std::exception &e) {
                 failure = RaisedError::from(e);
+                sent = true;
             }
         } else if (mysql_field_count(d->record.get()) == 0) {
+            d->noCount = false;
             return nullptr;  // a statement without rows
         } else {
             failure = libraryError("query");  // rows announced but not received
+            sent = true;
         }
 
         const qint32 number = failure->Number;
-        if ((number == CR_SERVER_LOST || number == CR_SERVER_GONE_ERROR) && !retried) {
+        if ((number == CR_SERVER_LOST || number == CR_SERVER_GONE_ERROR) && !retried && !sent) {
             const unsigned long lostThread = mysql_thread_id(d->record.get());
             // Port 3306: a host text with its own port still reaches that port.
-            if (!real_connect(m_host, m_user, m_password, m_db, 3306, QString(), 0, m_noErrMsg))
+            if (!real_connect(m_host, m_user, m_password, m_db, 3306, QString(), 0, m_noErrMsg)) {
+                d->noCount = true;
                 return nullptr;
+            }
             // The old thread may still hold locks if the server has not noticed the loss yet.
             mysql_kill(d->record.get(), lostThread);
             retried = true;
             continue;
         }
+        d->noCount = true;
         msgBox(QStringLiteral("Error ") + QString::number(number) + QStringLiteral(" (") + failure->Description
                + u')');
         return nullptr;
@@ -326,6 +340,7 @@ std::unique_ptr<Recordset> cMySQL::real_query(const QString &query, qint32 Lengt
 {
     const QByteArray sql = query.toUtf8();
     MYSQL *m = d->record.get();
+    d->noCount = false;
     raiseIf(mysql_real_query(m, sql.constData(), byteLength(Length, sql)) != 0, "real_query");
     MYSQL_RES *r = mysql_store_result(m);
     raiseIf(!r && mysql_field_count(m) != 0, "real_query");

@@ -625,6 +625,24 @@ private slots:
         QVERIFY(!c->query(QStringLiteral("SELECT 1")));
         QVERIFY(messages.messages().isEmpty());
         QCOMPARE(c->err_no(), 1045);
+        // The statement failed: no count, although the new record has none of its own.
+        QCOMPARE(c->affected_rows(), -1);
+    }
+
+    void reconnectGoesToPort3306()
+    {
+        // The first connect names the test server's port as the port argument; the reconnect
+        // asks for 3306 instead, where the test server is not.
+        cMySQL c;
+        QVERIFY(c.real_connect(QStringLiteral("127.0.0.1"), QStringLiteral("root"), kPassword, QString(),
+                               TestServer::port(), QString(), 0, true));
+        QCOMPARE(c.port(), TestServer::port());
+        QVERIFY(killFromOutside(c));
+        QVERIFY(!c.query(QStringLiteral("SELECT 1")));
+        QVERIFY(messages.messages().isEmpty());
+        QVERIFY(c.err_no() != 0);
+        QCOMPARE(c.affected_rows(), -1);
+        QCOMPARE(c.port(), TestServer::port());
     }
 
     // --- information, commands and listings --------------------------------------------------

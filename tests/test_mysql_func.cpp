@@ -254,6 +254,24 @@ private slots:
                  QStringList{QStringLiteral("Error 1146 (Table 'wrapf_missing.t' doesn't exist)")});
     }
 
+    void failedReconnectCountsAsFailure()
+    {
+        // The connection is lost and cannot come back (the stored password no longer works):
+        // both procedures must report the failure, not a count of 0.
+        QVERIFY(connectLocal());
+        cMySQL *c = sharedConnection();
+        c->setPassword(QStringLiteral("wrong"));
+        const qint32 id = c->thread_id();
+        QVERIFY(TestServer::exec(QStringLiteral("KILL ") + QString::number(id)).isEmpty());
+        QVERIFY(waitUntilGone(id));
+        QCOMPARE(ExecuteSQL(QStringLiteral("CREATE DATABASE wrapf_never")), -1);
+        std::unique_ptr<Recordset> rs;
+        QCOMPARE(OpenRecordset(rs, QStringLiteral("SHOW DATABASES")), -1);
+        QVERIFY(!rs);
+        QCOMPARE(messages.messageTexts().size(), 2);
+        QVERIFY(messages.messageTexts().first().startsWith(QStringLiteral("Error 1045 ")));
+    }
+
     void closeRecordsetReleasesAClosedOne()
     {
         auto rs = std::make_unique<Recordset>();
