@@ -2,6 +2,7 @@
 
 #include "LibraryEscape.h"
 #include "Messenger.h"
+#include "NumberText.h"
 #include "ProgramInfo.h"
 #include "RaisedError.h"
 
@@ -30,37 +31,13 @@ cMySQL &shared()
     return *g_mysql;
 }
 
-// The number at the start of text, blanks skipped, as far as it reads as one; 0 when none does.
-double leadingNumber(const QString &text)
-{
-    QString digits;
-    bool point = false;
-    for (const QChar c : text) {
-        if (c == u' ' || c == u'\t')
-            continue;
-        if (c.isDigit() && c.unicode() < 128) {
-            digits += c;
-        } else if (c == u'.' && !point) {
-            point = true;
-            digits += c;
-        } else if ((c == u'+' || c == u'-') && digits.isEmpty()) {
-            digits += c;
-        } else {
-            break;
-        }
-    }
-    bool ok = false;
-    const double value = digits.toDouble(&ok);
-    return ok ? value : 0.0;
-}
-
 }  // namespace
 
 bool DBInit(const QString &host, const QString &user, const QString &password, const QString &database)
 {
     try {
         const QString version = GetMDACVersion();
-        if (leadingNumber(version.left(3)) < 2.0) {
+        if (readNumber(QStringView(version).left(3)).value < 2.0) {
             const QString text = QStringLiteral("MDAC(Microsoft Data Access Components)가 설치 되어 있지 않거나 버전이 낮습니다.(현재Ver:")
                                  + version
                                  + QStringLiteral(")\r\n당사 홈페이지 자료실 8번[데이타전송/임대회원용 설치파일]에서 다운로드하여 설치하세요.\r\n"

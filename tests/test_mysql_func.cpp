@@ -99,6 +99,9 @@ private slots:
         QTest::newRow("empty") << std::optional<QString>("") << false;
         QTest::newRow("abc") << std::optional<QString>("abc") << false;
         QTest::newRow("v2.8") << std::optional<QString>("v2.8") << false;
+        QTest::newRow("exponent 1e1 reads 10") << std::optional<QString>("1e1") << true;
+        QTest::newRow("line feed skipped") << std::optional<QString>("\n2.8") << true;
+        QTest::newRow("&H2 reads 2") << std::optional<QString>("&H2") << true;
     }
     void dataAccessVersion()
     {
