@@ -18,7 +18,9 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 namespace velmar {
 
@@ -133,6 +135,9 @@ QString errorSummary(const QByteArray &errorOutput)
 // The program's failure as a raised error: its exit status and its own error text.
 RaisedError programError(const QString &program, const RunResult &r)
 {
+    if (r.inputUnreadable)
+        return RaisedError(err::PathFileAccess, program,
+                           QStringLiteral("Path/File access error: ") + r.startError);
     if (!r.started)
         return RaisedError(err::FileNotFound, program,
                            QStringLiteral("File not found: ") + program + QStringLiteral(" (")
@@ -142,6 +147,17 @@ RaisedError programError(const QString &program, const RunResult &r)
         text = r.crashed ? program + QStringLiteral(" ended abnormally")
                          : program + QStringLiteral(" failed");
     return RaisedError(r.crashed ? -1 : r.exitCode, program, text);
+}
+
+// Leading and trailing blanks removed (only blanks: a tab or a line end stays).
+QString trimSpaces(const QString &text)
+{
+    qsizetype b = 0, e = text.size();
+    while (b < e && text.at(b) == u' ')
+        ++b;
+    while (e > b && text.at(e - 1) == u' ')
+        --e;
+    return text.mid(b, e - b);
 }
 
 // Closes the shared connection when one is open: error paths may come before or after it.
@@ -234,7 +250,7 @@ ValidationResult ValidateCopyRequest(const CopyRequest &r)
     if (r.user.isEmpty())
         return refuse(QStringLiteral("User를 입력하세요."), FieldId::txtField0);
     if (r.foreign) {
-        if (r.foreignPath.trimmed().isEmpty())
+        if (trimSpaces(r.foreignPath).isEmpty())
             return refuse(QStringLiteral("외래키 스크립트 파일경로가 설정되어 있지 않습니다."),
                           FieldId::txtField4);
         if (!fileExists(joinPath(r.foreignPath, kPelsarScript)))
@@ -285,35 +301,54 @@ QString CopyJob::editedFilePath() const
 
 bool CopyJob::ProcCopy()
 {
-    const CopyRequest &r = m_request;
-    // After each step: whether the job goes on; a cancelled job says so once, whether the step
-    // noticed the cancel itself or finished just before it.
-    auto goesOn = [this](bool stepSucceeded) {
-        if (isCancelled()) {
-            AddLog(QStringLiteral("복사가 취소되었습니다."));
-            return false;
-        }
-        return stepSucceeded;
-    };
+    // A cancel is looked at before every step as well as after it: a copy cancelled while a
+    // step waited on the server must not go on to drop, create or grant anything.
+    m_cancelLogged = false;
+    try {
+        messenger().clearLog();
+        return runStages();
+    } catch (const std::exception &e) {
+        // Every stage reports its own failures; what reaches here has no step to go on with.
+        reportError(RaisedError::from(e), QStringLiteral("ProcCopy"), kFormMain);
+        return false;
+    }
+}
 
-    messenger().clearLog();
+bool CopyJob::goesOn(bool stepSucceeded)
+{
+    if (isCancelled()) {
+        if (!m_cancelLogged)
+            AddLog(QStringLiteral("복사가 취소되었습니다."));
+        m_cancelLogged = true;
+        return false;
+    }
+    return stepSucceeded;
+}
+
+bool CopyJob::runStages()
+{
+    const CopyRequest &r = m_request;
     QElapsedTimer clock;
     clock.start();
     m_dropPending = false;
 
     if (r.stage[0]) {
+        if (!goesOn(true))
+            return false;
         emit stageStarted(CopyStage::CheckSource);
         AddLog(QStringLiteral("Check Exist DB..."));
         if (!IsExistDB(r.host, SourceDBName, false)) {
+            if (!goesOn(true))
+                return false;
             msgBox(QStringLiteral("존재하지 않는 DB입니다. ") + r.host + u'/' + SourceDBName);
             emit focusRequested(FieldId::cmbField1);
             return false;
         }
-        if (!goesOn(true))
-            return false;
     }
 
     if (r.stage[1]) {
+        if (!goesOn(true))
+            return false;
         // An import without a dump loads the file an earlier dump left; without it nothing
         // would be loaded into a database that has just been dropped.
         if (!r.stage[0] && !fileExists(editedFilePath())) {
@@ -322,13 +357,15 @@ bool CopyJob::ProcCopy()
             return false;
         }
         emit stageStarted(CopyStage::CheckTarget);
-        if (IsExistDB(QStringLiteral("localhost"), NewDBName, true))
+        if (IsExistDB(QStringLiteral("localhost"), NewDBName, true)) {
+            goesOn(false);
             return false;
-        if (!goesOn(true))
-            return false;
+        }
     }
 
     if (r.stage[0]) {
+        if (!goesOn(true))
+            return false;
         emit stageStarted(CopyStage::Dump);
         AddLog(QStringLiteral("Dump..."));
         if (!goesOn(SETP_DBDump()))
@@ -347,6 +384,8 @@ bool CopyJob::ProcCopy()
     }
 
     if (r.stage[1]) {
+        if (!goesOn(true))
+            return false;
         emit stageStarted(CopyStage::Import);
         AddLog(QStringLiteral("Import..."));
         if (!goesOn(SETP_DBImport()))
@@ -354,11 +393,15 @@ bool CopyJob::ProcCopy()
     }
 
     if (r.stage[2]) {
+        if (!goesOn(true))
+            return false;
         emit stageStarted(CopyStage::Grants);
         if (!goesOn(AddUser()))
             return false;
     }
 
+    if (!goesOn(true))
+        return false;
     AddLog(QStringLiteral("[Finish] Total Time=") + formatElapsed(clock.elapsed()));
     emit stageStarted(CopyStage::Done);
     msgBox(QStringLiteral("복사완료"));
@@ -384,10 +427,15 @@ bool CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteI
                     DBClose();
                     return true;
                 }
+                if (isCancelled()) {
+                    CloseRecordset(rs);
+                    DBClose();
+                    return true;
+                }
                 if (!m_request.existDBDel) {
                     const bool yes = askYesNo(QStringLiteral("Local에 동일한 DB명(") + dbName
                                               + QStringLiteral(")이 존재합니다.\r\n삭제후 계속 진행할까요?"));
-                    if (!yes) {
+                    if (!yes || isCancelled()) {
                         CloseRecordset(rs);
                         DBClose();
                         return true;
@@ -419,6 +467,8 @@ bool CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteI
 
 bool CopyJob::dropTarget()
 {
+    if (isCancelled())
+        return false;
     try {
         if (!DBInit(QStringLiteral("localhost"), kRootUser, kRootPassword, QString()))
             return false;
@@ -485,14 +535,16 @@ bool CopyJob::SETP_DBDump()
             QFile::remove(partial);
             throw programError(kDumpProgram, run);
         }
-        if (QFile::exists(target) && !QFile::remove(target)) {
+        // Replaces an earlier dump in one step: it stays whole until this one is in place.
+        std::error_code renameError;
+        std::filesystem::rename(std::filesystem::path(partial.toStdU16String()),
+                                std::filesystem::path(target.toStdU16String()), renameError);
+        if (renameError) {
             QFile::remove(partial);
             throw RaisedError(err::PathFileAccess, QString(),
-                              QStringLiteral("Path/File access error: ") + target);
+                              QStringLiteral("Path/File access error: ") + target + QStringLiteral(" (")
+                                  + QString::fromStdString(renameError.message()) + u')');
         }
-        if (!QFile::rename(partial, target))
-            throw RaisedError(err::PathFileAccess, QString(),
-                              QStringLiteral("Path/File access error: ") + target);
         return true;
     } catch (const std::exception &e) {
         reportError(RaisedError::from(e), procedure, kModMain);
@@ -603,13 +655,13 @@ bool CopyJob::runClient(const QString &inputFile, CopyStage stage)
 bool CopyJob::SETP_DBImport()
 {
     try {
-        if (!DBInit(QStringLiteral("localhost"), kRootUser, kRootPassword, QString()))
+        if (isCancelled() || !DBInit(QStringLiteral("localhost"), kRootUser, kRootPassword, QString()))
             return false;
         const qint32 created =
             ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(NewDBName));
-        closeShared();
-        if (created < 0)
-            return false;  // the server's refusal has been shown
+        DBClose();
+        if (created < 0 || isCancelled())
+            return false;  // a refusal has been shown
 
         if (!runClient(editedFilePath(), CopyStage::Import))
             return false;
@@ -637,7 +689,7 @@ bool CopyJob::SETP_DBImport()
 bool CopyJob::AddUser()
 {
     try {
-        if (!DBInit(QStringLiteral("localhost"), kRootUser, kRootPassword, QString()))
+        if (isCancelled() || !DBInit(QStringLiteral("localhost"), kRootUser, kRootPassword, QString()))
             return false;
         // The database name is a pattern in a GRANT: its _ and % are escaped so that the rights
         // cover exactly this database.
@@ -652,10 +704,14 @@ bool CopyJob::AddUser()
             statements << on + quoteString(NewUserName + QStringLiteral("_ord")) + QStringLiteral("@'%'")
                               + identified;
         for (const QString &statement : statements) {
+            if (isCancelled())
+                break;
             AddLog(maskSecret(statement, kGrantPassword));
             ExecuteSQL(statement);
         }
         DBClose();
+        if (isCancelled())
+            return false;
         return true;
     } catch (const std::exception &e) {
         closeShared();

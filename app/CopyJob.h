@@ -99,12 +99,15 @@ signals:
     void focusRequested(velmar::FieldId field);
 
 private:
+    bool runStages();
+    bool goesOn(bool stepSucceeded);
     bool dropTarget();
     bool runClient(const QString &inputFile, CopyStage stage);
 
     CopyRequest m_request;
     std::atomic_bool m_cancel{false};
     bool m_dropPending = false;  // the target is to be dropped once the new dump is ready
+    bool m_cancelLogged = false;
 };
 
 // Appends one entry to the log (the log window, velmar-cli's output, a test's record).

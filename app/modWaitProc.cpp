@@ -67,7 +67,8 @@ RunResult RunAndWait(const QString &file, const QStringList &arguments, const QS
     if (!options.stdinFile.isEmpty()) {
         input.setFileName(options.stdinFile);
         if (!input.open(QIODevice::ReadOnly)) {
-            result.startError = input.errorString();
+            result.inputUnreadable = true;
+            result.startError = options.stdinFile + QStringLiteral(" (") + input.errorString() + u')';
             return result;
         }
     }
@@ -120,6 +121,10 @@ RunResult RunAndWait(const QString &file, const QStringList &arguments, const QS
     }
     keepTail(result.errorOutput, process.readAllStandardError());
     report();
+    // A terminal's Ctrl+C reaches the program and the caller together: the program may end
+    // before the caller's cancel is seen, and that is still a cancel, not a crash.
+    if (options.cancel && options.cancel->load())
+        result.cancelled = true;
 
     result.crashed = process.exitStatus() == QProcess::CrashExit;
     result.exitCode = process.exitCode();

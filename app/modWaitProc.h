@@ -29,6 +29,7 @@ struct RunResult {
     bool started = false;     // the program could be started
     bool crashed = false;     // it ended abnormally (signal, crash, killed)
     bool cancelled = false;   // stopped through RunOptions::cancel
+    bool inputUnreadable = false;  // the standard-input file could not be opened
     int exitCode = -1;
     QByteArray errorOutput;   // what it wrote to standard error (its last 64 KiB)
     QString startError;       // why it could not be started, when it could not

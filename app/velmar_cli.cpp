@@ -21,8 +21,11 @@ namespace {
 
 std::atomic<CopyJob *> runningJob{nullptr};
 
-extern "C" void onInterrupt(int)
+// The first Ctrl+C cancels the copy (its programs are stopped and partial files removed); a
+// second one ends velmar-cli at once, e.g. while it waits for a server that does not answer.
+extern "C" void onInterrupt(int signal)
 {
+    std::signal(signal, SIG_DFL);
     if (CopyJob *job = runningJob.load())
         job->cancel();
 }
@@ -60,7 +63,7 @@ int main(int argc, char **argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "지정한 서버의 DB를 현컴퓨터(로컬)로 복사합니다.\n"
+        "지정한 서버의 DB를  현컴퓨터(로컬)로 복사합니다.\n"
         "Copies one database from a server onto this machine's MySQL/MariaDB server.\n"
         "Starts from the fields the window remembers; options override them.\n"
         "Exit status: 0 copied, 1 the copy stopped, 2 the request was refused."));

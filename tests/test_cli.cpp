@@ -12,6 +12,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/types.h>
+#endif
+
 using namespace velmar;
 using namespace velmar::test;
 
@@ -151,6 +156,47 @@ private slots:
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.err, QString("존재하지 않는 DB입니다. localhost/dorvik_missing\n"));
     }
+
+#ifdef Q_OS_UNIX
+    void ctrlCAtTheTerminalCancels()
+    {
+        // A terminal's Ctrl+C reaches velmar-cli and the program it runs together (one process
+        // group); the copy must end as cancelled, not with an error of the stopped program.
+        const QString work = m_dir.path() + "/interrupted";
+        QVERIFY(QDir().mkpath(work + "/dump"));
+        {
+            QFile f(work + "/dump/dorvik_cli_2.sql");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("CREATE TABLE filler (id INT PRIMARY KEY, v VARCHAR(200));\n");
+            for (int i = 0; i < 100000; ++i)
+                f.write("INSERT INTO filler VALUES (" + QByteArray::number(i) + ", '" + QByteArray(150, 'v') + "');\n");
+        }
+        JobFixture::dropDatabase("cli_cancel");
+        QProcess p;
+        p.setProgram("setsid");  // its own process group, as a terminal gives a command
+        p.setArguments({QStringLiteral(VELMAR_CLI_PATH), "--host", "localhost", "--db", "dorvik_", "--user", "cli",
+                        "--new-db", "cli_cancel", "--no-fk", "--stages", "2", "--work-folder", work});
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start();
+        QVERIFY(p.waitForStarted());
+        QByteArray out;
+        while (!out.contains("mysql cli_cancel") && p.state() == QProcess::Running) {
+            p.waitForReadyRead(1000);
+            out += p.readAllStandardOutput();
+        }
+        QVERIFY2(out.contains("mysql cli_cancel"), out.constData());
+        QTest::qWait(300);
+        QCOMPARE(::kill(-pid_t(p.processId()), SIGINT), 0);
+        QVERIFY(p.waitForFinished(60000));
+        out += p.readAllStandardOutput();
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(out.endsWith("복사가 취소되었습니다.\n"), out.right(200).constData());
+        QVERIFY2(!err.contains("Error"), qPrintable(err));
+        QVERIFY(!out.contains("[Finish]"));
+        JobFixture::dropDatabase("cli_cancel");
+    }
+#endif
 
     void cleanupTestCase()
     {

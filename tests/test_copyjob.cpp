@@ -511,14 +511,92 @@ private slots:
         RecordingMessenger rec;
         CopyJob job(r);
         connect(&job, &CopyJob::progress, &job, [&job](CopyStage stage, qint64 done, qint64 total) {
-            if (stage == CopyStage::Import && done > 0 && done < total)
+            // Half the file is in: the client has run the first statements, and can never reach
+            // the last ones.
+            if (stage == CopyStage::Import && done >= total / 2 && done < total)
                 job.cancel();
         });
         QVERIFY(!job.ProcCopy());
         QCOMPARE(rec.logEntries().last(), QString("복사가 취소되었습니다."));
         QCOMPARE(rec.messageTexts(), QStringList{});
-        QVERIFY(TestServer::value("SELECT COUNT(*) FROM cancelled.filler").toInt() < 60000);
+        QCOMPARE(TestServer::rows("SHOW TABLES FROM cancelled"), QStringList{"filler"});
+        const int loaded = TestServer::value("SELECT COUNT(*) FROM cancelled.filler").toInt();
+        QVERIFY2(loaded > 0 && loaded < 60000, qPrintable(QString::number(loaded)));
         JobFixture::dropDatabase("cancelled");
+    }
+
+    void dropOnlyOnTheLocalHostName()
+    {
+        // Asked to drop on any host but the exact text "localhost", the check refuses.
+        RecordingMessenger rec;
+        CopyJob job(JobFixture::request(m_work, "pelsar_", "abc", "unused"));
+        const QString host = "127.0.0.1:" + QString::number(TestServer::port());
+        QVERIFY(job.IsExistDB(host, "pelsar_abc", true));
+        QCOMPARE(rec.messageTexts(), QStringList{"localhost만 DB삭제가능합니다."});
+        QVERIFY(!job.IsExistDB(host, "pelsar_missing", true));
+        QCOMPARE(rec.messageTexts().size(), 1);
+        QVERIFY(JobFixture::databaseExists("pelsar_abc"));
+        QCOMPARE(rec.logEntries(), QStringList{});
+    }
+
+    void cancelledJobTouchesNothing_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::newRow("before the start") << "start";
+        QTest::newRow("while the drop question waits") << "question";
+    }
+    void cancelledJobTouchesNothing()
+    {
+        QFETCH(QString, when);
+        JobFixture::dropDatabase("cancel_target");
+        QCOMPARE(TestServer::exec("CREATE DATABASE cancel_target; CREATE TABLE cancel_target.keep (a INT)"), QString());
+        writeFile(dumpDir() + "/pelsar_abc_2.sql", "CREATE TABLE loaded (a INT);\n");
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "cancel_target");
+        r.stage[0] = false;
+        r.existDBDel = when == "start";
+
+        CopyJob job(r);
+        // The user presses cancel, then answers Yes to the question still on screen.
+        struct CancellingMessenger : RecordingMessenger {
+            CopyJob *job = nullptr;
+            Answer show(const Message &m) override
+            {
+                job->cancel();
+                RecordingMessenger::show(m);
+                return Answer::Yes;
+            }
+        } rec;
+        rec.job = &job;
+        if (when == "start")
+            job.cancel();
+        QVERIFY(!job.ProcCopy());
+        QCOMPARE(rec.logEntries().last(), QString("복사가 취소되었습니다."));
+        QCOMPARE(rec.logEntries().count("복사가 취소되었습니다."), 1);
+        QCOMPARE(JobFixture::rowCounts("cancel_target").keys(), QStringList{"keep"});
+        JobFixture::dropDatabase("cancel_target");
+    }
+
+    void cancelWhileTheSourceIsUnreachable()
+    {
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "unused");
+        r.host = "127.0.0.1:1";
+        CopyJob job(r);
+        // The user gives up while the connection error is on screen.
+        struct CancellingMessenger : RecordingMessenger {
+            CopyJob *job = nullptr;
+            Answer show(const Message &m) override
+            {
+                job->cancel();
+                return RecordingMessenger::show(m);
+            }
+        } rec;
+        rec.job = &job;
+        QSignalSpy focus(&job, &CopyJob::focusRequested);
+        QVERIFY(!job.ProcCopy());
+        QCOMPARE(rec.messageTexts().size(), 1);
+        QVERIFY(rec.messageTexts().first().startsWith("Error 200"));
+        QCOMPARE(rec.logEntries(), (QStringList{"Check Exist DB...", "복사가 취소되었습니다."}));
+        QCOMPARE(focus.size(), 0);
     }
 
     void cleanupTestCase()

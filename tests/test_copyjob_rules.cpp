@@ -295,6 +295,7 @@ private slots:
         });
         RecordingMessenger rec;
         QVERIFY(!job.STEP_EditSQLFile());
+        QCOMPARE(rec.messageTexts(), QStringList{});
         QCOMPARE(readAll(job.editedFilePath()), QByteArray("earlier good file"));
         QCOMPARE(dumpFiles(dir.path()), (QStringList{"pelsar_abc.sql", "pelsar_abc_2.sql"}));
     }
