@@ -1,8 +1,12 @@
+#include "AppIcon.h"
 #include "FrmMain.h"
 #include "GuiMessenger.h"
 #include "ProgramInfo.h"
-#include "ScreenshotMode.h"
 #include "UiFont.h"
+
+#ifdef VELMAR_SCREENSHOT_MODE
+#include "ScreenshotMode.h"
+#endif
 
 #include <QApplication>
 
@@ -12,11 +16,14 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(velmar::programTitle());
     // Message boxes and the log window take the Korean font too, so Hangul renders everywhere.
     QApplication::setFont(velmar::uiFont());
+    QApplication::setWindowIcon(velmar::appIcon());
 
     velmar::FrmMain window;
     velmar::setMessenger(window.windowMessenger());
     window.show();
+#ifdef VELMAR_SCREENSHOT_MODE
     velmar::startScreenshotMode(window);
+#endif
     const int rc = app.exec();
     velmar::setMessenger(nullptr);
     return rc;

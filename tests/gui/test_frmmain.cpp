@@ -577,6 +577,10 @@ private slots:
             << "dorvik_tables외래키.SQL 파일이 존재하지 않습니다." << "cmdCopy";
         QTest::newRow("both missing") << all << "db" << "pelsar_" << "kim" << "" << true << "<dir>" << QStringList{}
                                       << "pelsar_tables외래키.SQL 파일이 존재하지 않습니다." << "cmdCopy";
+        QTest::newRow("local source under its own name")
+            << all << "127.0.0.1" << "pelsar_" << "kim" << "pelsar_kim" << false << "" << both
+            << "원본 DB(pelsar_kim)가 로컬 서버에 있으므로 New DB는 다른 이름으로 반드시 입력되어야 합니다."
+            << "txtField(3)";
     }
     void validation()
     {
