@@ -37,7 +37,7 @@ constexpr qint32 DiskFull = 61;
 constexpr qint32 InputPastEnd = 62;
 constexpr qint32 PathFileAccess = 75;
 constexpr qint32 PathNotFound = 76;
-constexpr qint32 ObjectRequired = 424;
+constexpr qint32 ObjectNotSet = 91;
 }  // namespace err
 
 // The program-wide report of an unexpected error: an OK-only box reading

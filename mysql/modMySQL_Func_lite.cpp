@@ -27,7 +27,8 @@ std::optional<QString> g_mdacVersionOverride;
 cMySQL &shared()
 {
     if (!g_mysql)
-        throw RaisedError(err::ObjectRequired, programTitle(), QStringLiteral("Object required"));
+        throw RaisedError(err::ObjectNotSet, programTitle(),
+                          QStringLiteral("Object variable or With block variable not set"));
     return *g_mysql;
 }
 

@@ -13,7 +13,7 @@ namespace velmar {
 // One shared connection for the copy job: open it, run statements, read rows, drop a database,
 // close it. Each stage opens and closes its own; at most one client-library connection at a time.
 // Without a shared connection, ExecuteSQL, OpenRecordset, DropDatabase and DBClose raise
-// RaisedError 424 "Object required".
+// RaisedError 91 "Object variable or With block variable not set".
 
 bool DBInit(const QString &host, const QString &user, const QString &password, const QString &database);
 void DBClose();

@@ -207,8 +207,8 @@ private slots:
         };
         QVERIFY(!sharedConnection());
         const RaisedError e = raisedBy(calls.at(procedure));
-        QCOMPARE(e.Number, 424);
-        QCOMPARE(e.Description, QStringLiteral("Object required"));
+        QCOMPARE(e.Number, 91);
+        QCOMPARE(e.Description, QStringLiteral("Object variable or With block variable not set"));
         QVERIFY(messages.messages().isEmpty());
     }
 
