@@ -132,6 +132,7 @@ private slots:
     {
         const RunResult r = RunAndWait("velmar-no-such-program", {}, QDir::tempPath(), true, false);
         QVERIFY(!r.started);
+        QVERIFY(!r.inputUnreadable);
         QVERIFY(!r.succeeded());
         QVERIFY(!r.startError.isEmpty());
     }
@@ -142,7 +143,8 @@ private slots:
         o.stdinFile = QDir::tempPath() + "/velmar-missing-input.sql";
         const RunResult r = RunAndWait("cat", {}, QDir::tempPath(), true, false, o);
         QVERIFY(!r.started);
-        QVERIFY(!r.startError.isEmpty());
+        QVERIFY(r.inputUnreadable);
+        QVERIFY(r.startError.startsWith(o.stdinFile + " ("));
     }
 
     void cancelStopsAtOnce()
