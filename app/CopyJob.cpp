@@ -82,8 +82,7 @@ public:
         : m_file(QDir::tempPath() + QStringLiteral("/velmar-XXXXXX.cnf"))
     {
         if (!m_file.open())
-            throw RaisedError(err::PathFileAccess, QString(),
-                              QStringLiteral("Path/File access error: ") + m_file.fileName());
+            throw fileError(err::PathFileAccess, m_file.fileName(), m_file.errorString());
         m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QString text = password;
         text.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
@@ -136,12 +135,9 @@ QString errorSummary(const QByteArray &errorOutput)
 RaisedError programError(const QString &program, const RunResult &r)
 {
     if (r.inputUnreadable)
-        return RaisedError(err::PathFileAccess, program,
-                           QStringLiteral("Path/File access error: ") + r.startError);
+        return fileError(err::PathFileAccess, r.startError);  // the file and the reason
     if (!r.started)
-        return RaisedError(err::FileNotFound, program,
-                           QStringLiteral("File not found: ") + program + QStringLiteral(" (")
-                               + r.startError + u')');
+        return fileError(err::FileNotFound, program, r.startError);
     QString text = errorSummary(r.errorOutput);
     if (text.isEmpty())
         text = r.crashed ? program + QStringLiteral(" ended abnormally")
@@ -427,19 +423,17 @@ bool CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteI
                     DBClose();
                     return true;
                 }
-                if (isCancelled()) {
+                // No question once cancelled, and no drop when cancel came while it was asked.
+                const bool consented =
+                    !isCancelled()
+                    && (m_request.existDBDel
+                        || askYesNo(QStringLiteral("Local에 동일한 DB명(") + dbName
+                                    + QStringLiteral(")이 존재합니다.\r\n삭제후 계속 진행할까요?")))
+                    && !isCancelled();
+                if (!consented) {
                     CloseRecordset(rs);
                     DBClose();
                     return true;
-                }
-                if (!m_request.existDBDel) {
-                    const bool yes = askYesNo(QStringLiteral("Local에 동일한 DB명(") + dbName
-                                              + QStringLiteral(")이 존재합니다.\r\n삭제후 계속 진행할까요?"));
-                    if (!yes || isCancelled()) {
-                        CloseRecordset(rs);
-                        DBClose();
-                        return true;
-                    }
                 }
                 if (m_request.stage[0]) {
                     // Dropped once the new dump is ready (see ProcCopy).
@@ -500,8 +494,7 @@ bool CopyJob::SETP_DBDump()
     try {
         if (!QFileInfo(dumpFolder()).isDir()) {
             if (!QDir().mkpath(dumpFolder()))
-                throw RaisedError(err::PathNotFound, QString(),
-                                  QStringLiteral("Path not found: ") + dumpFolder());
+                throw fileError(err::PathNotFound, dumpFolder());
             AddLog(QStringLiteral("dump 폴더 생성: ") + dumpFolder());
         }
 
@@ -541,9 +534,7 @@ bool CopyJob::SETP_DBDump()
                                 std::filesystem::path(target.toStdU16String()), renameError);
         if (renameError) {
             QFile::remove(partial);
-            throw RaisedError(err::PathFileAccess, QString(),
-                              QStringLiteral("Path/File access error: ") + target + QStringLiteral(" (")
-                                  + QString::fromStdString(renameError.message()) + u')');
+            throw fileError(err::PathFileAccess, target, QString::fromStdString(renameError.message()));
         }
         return true;
     } catch (const std::exception &e) {
@@ -559,26 +550,21 @@ bool CopyJob::STEP_EditSQLFile()
     try {
         QFile in(input);
         if (!in.exists())
-            throw RaisedError(err::FileNotFound, QString(), QStringLiteral("File not found: ") + input);
+            throw fileError(err::FileNotFound, input);
         if (!in.open(QIODevice::ReadOnly))
-            throw RaisedError(err::PathFileAccess, QString(),
-                              QStringLiteral("Path/File access error: ") + input);
+            throw fileError(err::PathFileAccess, input, in.errorString());
         const qint64 total = in.size();
         if (total == 0)
-            throw RaisedError(err::InputPastEnd, QString(),
-                              QStringLiteral("Input past end of file: ") + input);
+            throw fileError(err::InputPastEnd, input);
 
         // Written beside the target and renamed into place only when complete, so a failed
         // rewrite never leaves a truncated file for a later import-only copy.
         QSaveFile out(output);
         if (!out.open(QIODevice::WriteOnly))
-            throw RaisedError(err::PathFileAccess, QString(),
-                              QStringLiteral("Path/File access error: ") + output);
+            throw fileError(err::PathFileAccess, output, out.errorString());
         auto write = [&](const QByteArray &bytes) {
             if (out.write(bytes) != bytes.size())
-                throw RaisedError(err::DiskFull, QString(),
-                                  QStringLiteral("Disk full: ") + output + QStringLiteral(" (")
-                                      + out.errorString() + u')');
+                throw fileError(err::DiskFull, output, out.errorString());
         };
 
         AddLog(output + QStringLiteral(" / Head AddLine...\r\n\r\n")
@@ -595,8 +581,7 @@ bool CopyJob::STEP_EditSQLFile()
             }
             const QByteArray block = in.read(kCopyBlock);
             if (block.isEmpty())
-                throw RaisedError(err::InputPastEnd, QString(),
-                                  QStringLiteral("Input past end of file: ") + input);
+                throw fileError(err::InputPastEnd, input);
             write(block);
             copied += block.size();
             emit progress(CopyStage::Rewrite, copied, total, bytesPerSecond(copied, t));
@@ -606,9 +591,7 @@ bool CopyJob::STEP_EditSQLFile()
                            + QString::fromLatin1(kTail));
         write(kTail);
         if (!out.commit())
-            throw RaisedError(err::PathFileAccess, QString(),
-                              QStringLiteral("Path/File access error: ") + output + QStringLiteral(" (")
-                                  + out.errorString() + u')');
+            throw fileError(err::PathFileAccess, output, out.errorString());
         return true;
     } catch (const std::exception &e) {
         reportError(RaisedError::from(e), QStringLiteral("STEP_EditSQLFile"), kModMain);
@@ -628,7 +611,7 @@ bool CopyJob::runClient(const QString &inputFile, CopyStage stage)
                           + QStringLiteral(" < ") + inputFile;
     AddLog(maskSecret(shown, kRootPassword));
     if (!fileExists(inputFile))
-        throw RaisedError(err::FileNotFound, QString(), QStringLiteral("File not found: ") + inputFile);
+        throw fileError(err::FileNotFound, inputFile);
 
     PasswordFile password(kRootPassword);
     // No host option: the client reaches the local server with its own defaults.

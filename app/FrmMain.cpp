@@ -48,21 +48,10 @@ constexpr int kStatusTop = kProgressTop + kProgressHeight + 5;
 constexpr int kStatusHeight = 16;
 constexpr int kExtraHeight = kStatusTop + kStatusHeight + 8 - kProgressTop;
 
-// Indexes into kConfigKeys of the key that remembers each field.
-constexpr int kTxtFieldKey[5] = {2, 3, 9, 8, 5};  // SrcUser, DumpOption, NewUser, NewDB, foreignPath
-constexpr int kCmbFieldKey[2] = {0, 1};           // Host, SrcDB
-constexpr int kChkFieldKey[3] = {4, 6, 7};        // foreign, ExistDBDel, OnOrdUser
-
-QString configKey(int keyIndex)
-{
-    return QString::fromUtf16(kConfigKeys[keyIndex].key);
-}
-
-QString storedValue(int keyIndex)
-{
-    return GetSetting(kConfigSection, configKey(keyIndex),
-                      QString::fromUtf16(kConfigKeys[keyIndex].defaultValue));
-}
+// The key that remembers each field.
+constexpr int kTxtFieldKey[5] = {cfgSrcUser, cfgDumpOption, cfgNewUser, cfgNewDB, cfgForeignPath};
+constexpr int kCmbFieldKey[2] = {cfgHost, cfgSrcDB};
+constexpr int kChkFieldKey[3] = {cfgForeign, cfgExistDBDel, cfgOnOrdUser};
 
 // A push button whose caption wraps inside a narrow face, as "전체해제" must on its square button.
 class WrappingButton : public QPushButton {
@@ -350,16 +339,16 @@ void FrmMain::Form_Load()
 
     // Restored in the store's reading order; the window is not visible yet, so none of this
     // is written back.
-    cmbField[0]->setEditText(storedValue(0));
-    cmbField[1]->setEditText(storedValue(1));
-    txtField[0]->setText(storedValue(2));
-    txtField[1]->setText(storedValue(3));
-    chkField[0]->setChecked(settingAsNumber(storedValue(4)) != 0);
-    txtField[4]->setText(storedValue(5));
-    chkField[1]->setChecked(settingAsNumber(storedValue(6)) != 0);
-    chkField[2]->setChecked(settingAsNumber(storedValue(7)) != 0);
-    txtField[3]->setText(storedValue(8));
-    txtField[2]->setText(storedValue(9));
+    cmbField[0]->setEditText(GetConfig(cfgHost));
+    cmbField[1]->setEditText(GetConfig(cfgSrcDB));
+    txtField[0]->setText(GetConfig(cfgSrcUser));
+    txtField[1]->setText(GetConfig(cfgDumpOption));
+    chkField[0]->setChecked(settingAsNumber(GetConfig(cfgForeign)) != 0);
+    txtField[4]->setText(GetConfig(cfgForeignPath));
+    chkField[1]->setChecked(settingAsNumber(GetConfig(cfgExistDBDel)) != 0);
+    chkField[2]->setChecked(settingAsNumber(GetConfig(cfgOnOrdUser)) != 0);
+    txtField[3]->setText(GetConfig(cfgNewDB));
+    txtField[2]->setText(GetConfig(cfgNewUser));
     for (QCheckBox *stage : chkWork)
         stage->setChecked(true);
 
@@ -399,14 +388,14 @@ void FrmMain::txtField_Change(int index)
                 txtField[2]->setText(newDB.mid(underscore + 1));
         }
     }
-    SaveSetting(kConfigSection, configKey(kTxtFieldKey[index]), txtField[index]->text());
+    SaveSetting(kConfigSection, configKeyName(kTxtFieldKey[index]), txtField[index]->text());
 }
 
 void FrmMain::cmbField_Change(int index)
 {
     if (!isVisible())
         return;
-    SaveSetting(kConfigSection, configKey(kCmbFieldKey[index]), cmbField[index]->currentText());
+    SaveSetting(kConfigSection, configKeyName(kCmbFieldKey[index]), cmbField[index]->currentText());
 }
 
 void FrmMain::cmbField_Click(int index)
@@ -420,7 +409,7 @@ void FrmMain::chkField_Click(int index)
         return;
     if (index == 0)
         txtField[4]->setEnabled(chkField[0]->isChecked());
-    SaveSetting(kConfigSection, configKey(kChkFieldKey[index]),
+    SaveSetting(kConfigSection, configKeyName(kChkFieldKey[index]),
                 chkField[index]->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 

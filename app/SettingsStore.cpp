@@ -39,6 +39,16 @@ void SaveSetting(const QString &section, const QString &key, const QString &valu
     store->sync();
 }
 
+QString configKeyName(int key)
+{
+    return QString::fromUtf16(kConfigKeys[key].key);
+}
+
+QString GetConfig(int key)
+{
+    return GetSetting(kConfigSection, configKeyName(key), QString::fromUtf16(kConfigKeys[key].defaultValue));
+}
+
 int settingAsNumber(const QString &stored)
 {
     const QString t = stored.trimmed();

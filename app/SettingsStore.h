@@ -30,6 +30,15 @@ inline constexpr SettingKey kConfigKeys[] = {
 };
 inline const QString kConfigSection = QStringLiteral("Config");
 
+// Indexes into kConfigKeys.
+enum ConfigKey : int {
+    cfgHost, cfgSrcDB, cfgSrcUser, cfgDumpOption, cfgForeign,
+    cfgForeignPath, cfgExistDBDel, cfgOnOrdUser, cfgNewDB, cfgNewUser,
+};
+QString configKeyName(int key);
+// The remembered value of one of the ten fields, or its default when none is stored.
+QString GetConfig(int key);
+
 // A stored check-box value as the box's state: the whole number at the start of the text
 // (0 when there is none); anything but 0 ticks the box.
 int settingAsNumber(const QString &stored);

@@ -32,23 +32,17 @@ extern "C" void onInterrupt(int signal)
 
 CopyRequest rememberedRequest()
 {
-    auto get = [](const char16_t *key) {
-        for (const SettingKey &k : kConfigKeys)
-            if (QStringView(k.key) == QStringView(key))
-                return GetSetting(kConfigSection, QString::fromUtf16(k.key), QString::fromUtf16(k.defaultValue));
-        return QString();
-    };
     CopyRequest r;
-    r.host = get(u"Host");
-    r.dbPrefix = get(u"SrcDB");
-    r.user = get(u"SrcUser");
-    r.dumpOption = get(u"DumpOption");
-    r.foreign = settingAsNumber(get(u"foreign")) != 0;
-    r.foreignPath = get(u"foreignPath");
-    r.existDBDel = settingAsNumber(get(u"ExistDBDel")) != 0;
-    r.onOrdUser = settingAsNumber(get(u"OnOrdUser")) != 0;
-    r.newDB = get(u"NewDB");
-    r.newUser = get(u"NewUser");
+    r.host = GetConfig(cfgHost);
+    r.dbPrefix = GetConfig(cfgSrcDB);
+    r.user = GetConfig(cfgSrcUser);
+    r.dumpOption = GetConfig(cfgDumpOption);
+    r.foreign = settingAsNumber(GetConfig(cfgForeign)) != 0;
+    r.foreignPath = GetConfig(cfgForeignPath);
+    r.existDBDel = settingAsNumber(GetConfig(cfgExistDBDel)) != 0;
+    r.onOrdUser = settingAsNumber(GetConfig(cfgOnOrdUser)) != 0;
+    r.newDB = GetConfig(cfgNewDB);
+    r.newUser = GetConfig(cfgNewUser);
     return r;
 }
 

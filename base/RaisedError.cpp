@@ -21,6 +21,22 @@ RaisedError RaisedError::from(const std::exception &e)
     return RaisedError(5, QString(), QString::fromLocal8Bit(e.what()));
 }
 
+RaisedError fileError(qint32 number, const QString &path, const QString &reason)
+{
+    QString name;
+    switch (number) {
+    case err::FileNotFound: name = QStringLiteral("File not found"); break;
+    case err::DiskFull: name = QStringLiteral("Disk full"); break;
+    case err::InputPastEnd: name = QStringLiteral("Input past end of file"); break;
+    case err::PathNotFound: name = QStringLiteral("Path not found"); break;
+    default: name = QStringLiteral("Path/File access error"); break;
+    }
+    QString description = name + QStringLiteral(": ") + path;
+    if (!reason.isEmpty())
+        description += QStringLiteral(" (") + reason + u')';
+    return RaisedError(number, QString(), description);
+}
+
 QString errorReportText(const RaisedError &e, const QString &procedure, const QString &unit)
 {
     return u"Error " + QString::number(e.Number) + u" (" + e.Description + u") in procedure "

@@ -40,6 +40,10 @@ constexpr qint32 PathNotFound = 76;
 constexpr qint32 ObjectNotSet = 91;
 }  // namespace err
 
+// A file error as the users know them: "<name of the error>: <path>", and " (<reason>)" when
+// the system gave one; number is one of the file numbers above.
+RaisedError fileError(qint32 number, const QString &path, const QString &reason = QString());
+
 // The program-wide report of an unexpected error: an OK-only box reading
 // "Error <n> (<description>) in procedure <procedure> of <unit>", where unit is for example
 // "Form FrmMain" or "Module modMain".
