@@ -59,6 +59,18 @@ bool DBInit(const QString &host, const QString &user, const QString &password, c
     }
 }
 
+SharedConnection::SharedConnection(const QString &host, const QString &user, const QString &password,
+                                   const QString &database)
+    : m_open(DBInit(host, user, password, database))
+{
+}
+
+SharedConnection::~SharedConnection()
+{
+    if (m_open && g_mysql)
+        DBClose();
+}
+
 void DBClose()
 {
     shared().free_result();

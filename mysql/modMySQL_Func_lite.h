@@ -26,6 +26,23 @@ void CloseRecordset(std::unique_ptr<Recordset> &rs);
 // Drops a database, its name quoted as an identifier, with foreign-key checks off around it.
 void DropDatabase(const QString &name);
 
+// The shared connection for one scope: opened with DBInit, closed on every way out of the scope
+// (return or error) when it is still open.
+class SharedConnection {
+public:
+    SharedConnection(const QString &host, const QString &user, const QString &password,
+                     const QString &database);
+    ~SharedConnection();
+    SharedConnection(const SharedConnection &) = delete;
+    SharedConnection &operator=(const SharedConnection &) = delete;
+
+    // Whether DBInit succeeded (it has told the user why not).
+    explicit operator bool() const { return m_open; }
+
+private:
+    bool m_open;
+};
+
 // The version of the record sets that DBInit checks (2.0 or later passes): Recordset::version(),
 // or the text set with setMDACVersionForTesting.
 QString GetMDACVersion();
@@ -42,7 +59,8 @@ void setMDACVersionForTesting(std::optional<QString> version);
 
 // SQL quoting shared by the copy job.
 QString quoteIdentifier(const QString &name);          // `name`, a backtick inside doubled
-QString escapeLikePattern(const QString &name);        // \ _ % escaped for LIKE '...'
+// \ _ % escaped, so that a LIKE pattern or the database of a GRANT matches this one name only.
+QString escapeLikePattern(const QString &name);
 QString quoteString(const QString &text);              // '...' with the library's escaping
 
 }  // namespace velmar

@@ -1,5 +1,6 @@
 // Rules of the copy job that need no server: validation, names, the rewrite, the clock.
 #include "CopyJob.h"
+#include "modMySQL_Func_lite.h"
 #include "RecordingMessenger.h"
 
 #include <QDir>
@@ -187,15 +188,15 @@ private slots:
     {
         CopyRequest r = validRequest();
         CopyJob plain(r);
-        QCOMPARE(plain.SourceDBName, QString("pelsar_abc"));
-        QCOMPARE(plain.NewDBName, QString("pelsar_abc"));
-        QCOMPARE(plain.NewUserName, QString("abc"));
+        QCOMPARE(plain.SourceDBName(), QString("pelsar_abc"));
+        QCOMPARE(plain.NewDBName(), QString("pelsar_abc"));
+        QCOMPARE(plain.NewUserName(), QString("abc"));
         r.newDB = "pelsar_abc_dev";
         r.newUser = "kim";
         r.programFolder = "/opt/velmar";
         CopyJob named(r);
-        QCOMPARE(named.NewDBName, QString("pelsar_abc_dev"));
-        QCOMPARE(named.NewUserName, QString("kim"));
+        QCOMPARE(named.NewDBName(), QString("pelsar_abc_dev"));
+        QCOMPARE(named.NewUserName(), QString("kim"));
         QCOMPARE(named.dumpFilePath(), QString("/opt/velmar/dump/pelsar_abc.sql"));
         QCOMPARE(named.editedFilePath(), QString("/opt/velmar/dump/pelsar_abc_2.sql"));
     }
@@ -212,7 +213,7 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(QString, pattern);
-        QCOMPARE(escapeGrantPattern(name), pattern);
+        QCOMPARE(escapeLikePattern(name), pattern);
     }
 
     void rewrite_data()

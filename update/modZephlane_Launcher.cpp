@@ -1,5 +1,6 @@
 #include "modZephlane_Launcher.h"
 
+#include "Attempt.h"
 #include "HttpGet.h"
 #include "Messenger.h"
 #include "NumberText.h"
@@ -23,19 +24,6 @@ namespace {
 const QString kUnit = QStringLiteral("Module modZephlane_Launcher");
 const QString kVersionFileSuffix = QStringLiteral("_lastver.txt");
 const QString kNewVersionPrefix = QStringLiteral("New_");
-
-// Runs one step of a procedure; an unexpected error is reported in the procedure's name and
-// the step's fallback is taken, so the procedure carries on with its next step.
-template <typename Step, typename T>
-T attempt(const QString &procedure, Step &&step, T fallback)
-{
-    try {
-        return step();
-    } catch (const std::exception &e) {
-        reportError(RaisedError::from(e), procedure, kUnit);
-        return fallback;
-    }
-}
 
 QString localPath(const UpdateEnvironment &env, const QString &fileName)
 {
@@ -150,23 +138,23 @@ bool AutoUpdaterSelfUpdate(const UpdateEnvironment &env)
     const QString updaterPath = localPath(env, kUpdaterFileName);
 
     QString localRevision;
-    if (!attempt(procedure, [&] { return FileIsPresent(updaterPath); }, false)) {
+    if (!attempt(procedure, kUnit, [&] { return FileIsPresent(updaterPath); }, false)) {
         localRevision = QStringLiteral("0");
     } else {
-        localRevision = attempt(procedure, [&] {
+        localRevision = attempt(procedure, kUnit, [&] {
             return textAfterLastDot(GetFileVersionText(updaterPath, true, true));
         }, QString());
     }
 
     const QString versionUrl = base + withoutExtension(kUpdaterFileName) + kVersionFileSuffix;
-    const QString text = attempt(procedure, [&] { return ReadUrlText(versionUrl); }, QString());
+    const QString text = attempt(procedure, kUnit, [&] { return ReadUrlText(versionUrl); }, QString());
     if (isBlankText(text)) {
         msgBox(kUpdaterFileName + QStringLiteral("의 최신버전 정보를 읽어올 수 없습니다!"), Icon::Critical);
         return false;
     }
 
-    const qint32 remoteRevision = attempt(procedure, [&] { return toInt32(readNumber(text).value); }, 0);
-    const bool current = attempt(procedure, [&] {
+    const qint32 remoteRevision = attempt(procedure, kUnit, [&] { return toInt32(readNumber(text).value); }, 0);
+    const bool current = attempt(procedure, kUnit, [&] {
         return readNumber(localRevision).value >= remoteRevision;
     }, false);
     if (current)
@@ -174,7 +162,7 @@ bool AutoUpdaterSelfUpdate(const UpdateEnvironment &env)
 
     // The updater first, then the file changer; a failure stops there without a message.
     for (const QString &fileName : {kUpdaterFileName, kFileChangerFileName}) {
-        const bool saved = attempt(procedure, [&] {
+        const bool saved = attempt(procedure, kUnit, [&] {
             return DownloadFile(base + fileName, localPath(env, fileName));
         }, false);
         if (!saved)
@@ -191,30 +179,30 @@ bool RunAutoUpdate(bool &skipSelfUpdate)
 bool RunAutoUpdate(bool &skipSelfUpdate, const UpdateEnvironment &env)
 {
     const QString procedure = QStringLiteral("RunAutoUpdate");
-    if (!skipSelfUpdate && !attempt(procedure, [&] { return AutoUpdaterSelfUpdate(env); }, false))
+    if (!skipSelfUpdate && !attempt(procedure, kUnit, [&] { return AutoUpdaterSelfUpdate(env); }, false))
         return false;
 
     const QString updaterPath = localPath(env, kUpdaterFileName);
-    const QString programFile = attempt(procedure, [&] {
+    const QString programFile = attempt(procedure, kUnit, [&] {
         return storedFileName(env.programFolder, env.programFileName);
     }, QString());
     if (programFile.isEmpty())
         return false;
 
     const QString updaterParameters = QString::number(env.programRevision) + u';' + programFile;
-    attempt(procedure, [&] {
+    attempt(procedure, kUnit, [&] {
         RunAndWait(updaterPath, {updaterParameters}, env.programFolder, false, false);
         return true;
     }, false);
 
     const QString newVersionFile = localPath(env, kNewVersionPrefix + programFile);
-    if (!attempt(procedure, [&] { return FileIsPresent(newVersionFile); }, false))
+    if (!attempt(procedure, kUnit, [&] { return FileIsPresent(newVersionFile); }, false))
         return false;
 
     const QString changerPath = localPath(env, kFileChangerFileName);
-    if (!attempt(procedure, [&] { return FileIsPresent(changerPath); }, false)) {
+    if (!attempt(procedure, kUnit, [&] { return FileIsPresent(changerPath); }, false)) {
         msgBox(QStringLiteral("파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n") + changerPath);
-        attempt(procedure, [&] {
+        attempt(procedure, kUnit, [&] {
             if (!env.startProgram(platform::fileBrowserProgram(), {env.programFolder},
                                   env.programFolder, false))
                 throw fileNotFound();
@@ -222,7 +210,7 @@ bool RunAutoUpdate(bool &skipSelfUpdate, const UpdateEnvironment &env)
         }, false);
     } else {
         const QString changerArguments = programFile + u';' + kNewVersionPrefix + programFile;
-        attempt(procedure, [&] {
+        attempt(procedure, kUnit, [&] {
             if (!env.startProgram(changerPath, {changerArguments}, env.programFolder, true))
                 throw fileNotFound();
             return true;

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "CopyJob.h"
+#include "CopyTask.h"
 
-#include <QMutex>
 #include <QPointer>
 #include <QWidget>
 
@@ -15,7 +14,6 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QThread;
 
 namespace velmar {
 
@@ -59,9 +57,11 @@ public:
 
     // The request as the fields stand now.
     CopyRequest copyRequest() const;
-    bool isCopyRunning() const { return m_thread != nullptr; }
+    bool isCopyRunning() const { return m_task->isRunning(); }
     // Asks the running copy to stop; it ends soon after and copyFinished follows.
     void cancelCopy();
+    // The copy that runs beside the window.
+    CopyTask *copyTask() const { return m_task; }
 
     QWidget *fieldWidget(FieldId field) const;
 
@@ -124,12 +124,8 @@ private:
     QPointer<FrmLog> m_log;
     QString m_programFolder;
 
-    QThread *m_thread = nullptr;
-    QMutex m_jobMutex;
-    CopyJob *m_job = nullptr;  // lives on the worker thread while ProcCopy runs
-    bool m_cancelRequested = false;
+    CopyTask *m_task = nullptr;
     bool m_closeRequested = false;
-    bool m_copyCancelled = false;
     FieldId m_pendingFocus = FieldId::None;
 };
 

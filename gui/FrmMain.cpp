@@ -22,7 +22,6 @@
 #include <QScreen>
 #include <QStyleOptionButton>
 #include <QStylePainter>
-#include <QThread>
 
 namespace velmar {
 
@@ -110,6 +109,11 @@ FrmMain::FrmMain(QWidget *parent)
 {
     setObjectName(QStringLiteral("FrmMain"));
     m_messenger = new GuiMessenger(this);
+    m_task = new CopyTask(this);
+    connect(m_task, &CopyTask::stageStarted, this, &FrmMain::onStageStarted);
+    connect(m_task, &CopyTask::progress, this, &FrmMain::onProgress);
+    connect(m_task, &CopyTask::focusRequested, this, [this](FieldId field) { m_pendingFocus = field; });
+    connect(m_task, &CopyTask::finished, this, &FrmMain::onCopyEnded);
     buildControls();
     Form_Load();
 }
@@ -117,12 +121,10 @@ FrmMain::FrmMain(QWidget *parent)
 FrmMain::~FrmMain()
 {
     // A window destroyed without a close (end of a test, say) must not leave its copy running.
-    if (m_thread) {
+    if (m_task->isRunning()) {
         m_messenger->setClosing(true);
-        cancelCopy();
-        m_thread->wait();
-        delete m_thread;
-        m_thread = nullptr;
+        m_task->cancel();
+        m_task->wait();
     }
 }
 
@@ -485,7 +487,7 @@ void FrmMain::moveFocusTo(FieldId field)
 
 void FrmMain::cmdCopy_Click()
 {
-    if (m_thread)
+    if (m_task->isRunning())
         return;
     const CopyRequest request = copyRequest();
     const ValidationResult checked = ValidateCopyRequest(request);
@@ -498,57 +500,24 @@ void FrmMain::cmdCopy_Click()
 
 void FrmMain::startCopy(const CopyRequest &request)
 {
-    m_cancelRequested = false;
-    m_copyCancelled = false;
     m_pendingFocus = FieldId::None;
-    m_thread = QThread::create([this, request] {
-        // The job lives and dies on the worker; the window hears from it only by queued
-        // signals and through the messenger, in the order they were sent.
-        CopyJob job(request);
-        connect(&job, &CopyJob::stageStarted, this, &FrmMain::onStageStarted, Qt::QueuedConnection);
-        connect(&job, &CopyJob::progress, this, &FrmMain::onProgress, Qt::QueuedConnection);
-        connect(&job, &CopyJob::focusRequested, this,
-                [this](FieldId field) { m_pendingFocus = field; }, Qt::QueuedConnection);
-        {
-            QMutexLocker lock(&m_jobMutex);
-            m_job = &job;
-            if (m_cancelRequested)
-                job.cancel();
-        }
-        const bool completed = job.ProcCopy();
-        {
-            QMutexLocker lock(&m_jobMutex);
-            m_job = nullptr;
-        }
-        QMetaObject::invokeMethod(this, [this, completed] { onCopyEnded(completed); },
-                                  Qt::QueuedConnection);
-    });
-    m_thread->setObjectName(QStringLiteral("copy"));
+    if (!m_task->start(request))
+        return;
     setCopyRunning(true);
-    m_thread->start();
     emit copyStarted();
 }
 
 void FrmMain::cancelCopy()
 {
-    QMutexLocker lock(&m_jobMutex);
-    if (!m_thread || m_cancelRequested)
+    if (!m_task->isRunning() || m_task->isCancelled())
         return;
-    m_cancelRequested = true;
-    m_copyCancelled = true;
-    if (m_job)
-        m_job->cancel();
+    m_task->cancel();
     cmdCancel->setEnabled(false);
     lblStatus->setText(QStringLiteral("취소하는 중..."));
 }
 
 void FrmMain::onCopyEnded(bool completed)
 {
-    if (m_thread) {
-        m_thread->wait();
-        delete m_thread;
-        m_thread = nullptr;
-    }
     setCopyRunning(false);
     if (completed) {
         pgbCopy->setRange(0, 100);
@@ -558,7 +527,7 @@ void FrmMain::onCopyEnded(bool completed)
     } else {
         pgbCopy->setRange(0, 100);
         pgbCopy->setValue(0);
-        lblStatus->setText(m_copyCancelled ? QStringLiteral("취소됨") : QStringLiteral("중단됨"));
+        lblStatus->setText(m_task->isCancelled() ? QStringLiteral("취소됨") : QStringLiteral("중단됨"));
     }
     // A field the job asked for could not take the focus while the fields were disabled.
     if (m_pendingFocus != FieldId::None) {
@@ -622,7 +591,7 @@ void FrmMain::onProgress(CopyStage stage, qint64 done, qint64 total, double byte
 
 void FrmMain::closeEvent(QCloseEvent *event)
 {
-    if (m_thread) {
+    if (m_task->isRunning()) {
         // Stop the copy first; the window closes once the worker has ended.
         m_closeRequested = true;
         m_messenger->setClosing(true);

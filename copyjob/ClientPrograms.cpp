@@ -1,0 +1,95 @@
+#include "ClientPrograms.h"
+
+#include "cMySQL.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+namespace velmar {
+
+QString dumpProgramName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("mysqldump.exe");
+#else
+    return QStringLiteral("mysqldump");
+#endif
+}
+
+QString clientProgramName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("mysql.exe");
+#else
+    return QStringLiteral("mysql");
+#endif
+}
+
+QString findProgram(const QString &name, const QString &programFolder)
+{
+    QString found = QStandardPaths::findExecutable(name, {programFolder});
+    if (found.isEmpty())
+        found = QStandardPaths::findExecutable(name);
+    return found.isEmpty() ? name : found;
+}
+
+PasswordFile::PasswordFile(const QString &password)
+    : m_file(QDir::tempPath() + QStringLiteral("/velmar-XXXXXX.cnf"))
+{
+    if (!m_file.open())
+        throw fileError(err::PathFileAccess, m_file.fileName(), m_file.errorString());
+    m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QString text = password;
+    text.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+    m_file.write("[client]\npassword=\"" + text.toUtf8() + "\"\n");
+    m_file.flush();
+}
+
+QString PasswordFile::argument() const
+{
+    return QStringLiteral("--defaults-extra-file=") + QDir::toNativeSeparators(m_file.fileName());
+}
+
+QStringList hostArguments(const QString &hostText)
+{
+    QString name;
+    qint32 port = 0;
+    if (cMySQL::splitHostPort(hostText, name, port))
+        return {QStringLiteral("-h") + name, QStringLiteral("-P") + QString::number(port),
+                QStringLiteral("--protocol=TCP")};
+    return {QStringLiteral("-h") + hostText};
+}
+
+QString errorSummary(const QByteArray &errorOutput)
+{
+    const QStringList lines = QString::fromLocal8Bit(errorOutput).split(u'\n');
+    QStringList errors;
+    QStringList rest;
+    for (const QString &line : lines) {
+        const QString t = line.trimmed();
+        if (t.startsWith(QStringLiteral("ERROR ")))
+            errors << t;
+        else if (!t.isEmpty() && t != QStringLiteral("--------------"))
+            rest << t;
+    }
+    QString text = (errors.isEmpty() ? rest : errors).join(QStringLiteral("\r\n"));
+    constexpr qsizetype kMax = 2000;
+    if (text.size() > kMax)
+        text = QStringLiteral("...") + text.right(kMax);
+    return text;
+}
+
+RaisedError programError(const QString &program, const RunResult &r)
+{
+    if (r.inputUnreadable)
+        return fileError(err::PathFileAccess, r.startError);  // the file and the reason
+    if (!r.started)
+        return fileError(err::FileNotFound, program, r.startError);
+    QString text = errorSummary(r.errorOutput);
+    if (text.isEmpty())
+        text = r.crashed ? program + QStringLiteral(" ended abnormally")
+                         : program + QStringLiteral(" failed");
+    return RaisedError(r.crashed ? -1 : r.exitCode, program, text);
+}
+
+}  // namespace velmar

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "RaisedError.h"
+#include "modWaitProc.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryFile>
+
+namespace velmar {
+
+// The MySQL programs the copy runs, under the names the log shows.
+QString dumpProgramName();    // mysqldump (mysqldump.exe on Windows)
+QString clientProgramName();  // mysql (mysql.exe on Windows)
+
+// A program looked up in the program folder first, then along the search path; the bare name
+// when neither has it (the start then fails with the name).
+QString findProgram(const QString &name, const QString &programFolder);
+
+// The password reaches the client programs through an option file that only the user can read,
+// never through an argument list that every local user can see. Removed when it goes.
+class PasswordFile {
+public:
+    explicit PasswordFile(const QString &password);
+    // Must be the first argument of the program.
+    QString argument() const;
+
+private:
+    QTemporaryFile m_file;
+};
+
+// Host arguments for the client programs: -h name, and for name:port the port over TCP.
+QStringList hostArguments(const QString &hostText);
+
+// The program's own error text, short enough for a message box: the client echoes a failing
+// statement (which can be a whole multi-megabyte INSERT) before its "ERROR" line.
+QString errorSummary(const QByteArray &errorOutput);
+
+// A failed run as a raised error: its exit status and its own error text.
+RaisedError programError(const QString &program, const RunResult &r);
+
+}  // namespace velmar

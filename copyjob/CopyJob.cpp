@@ -1,0 +1,452 @@
+#include "CopyJob.h"
+
+#include "Attempt.h"
+#include "ClientPrograms.h"
+#include "DumpRewrite.h"
+#include "Messenger.h"
+#include "ProgramInfo.h"
+#include "RaisedError.h"
+#include "modMySQL_Func_lite.h"
+#include "modWaitProc.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+namespace velmar {
+
+namespace {
+
+// The administrator account of the local and source servers, and the password every granted
+// account gets.
+const QString kRootUser = QStringLiteral("root");
+const QString kRootPassword = QStringLiteral("wexrolp");
+const QString kGrantPassword = QStringLiteral("tq582914");
+const QString kLocalHost = QStringLiteral("localhost");
+
+const QString kModMain = QStringLiteral("Module modMain");
+const QString kFormMain = QStringLiteral("Form FrmMain");
+
+// Elapsed-rate helper for the progress signal.
+double bytesPerSecond(qint64 bytes, const QElapsedTimer &t)
+{
+    const qint64 ms = t.elapsed();
+    return ms > 0 ? double(bytes) * 1000.0 / double(ms) : 0.0;
+}
+
+}  // namespace
+
+void AddLog(const QString &line)
+{
+    messenger().addLog(line);
+}
+
+QString formatElapsed(qint64 milliseconds)
+{
+    const qint64 total = milliseconds / 1000;
+    const qint64 h = total / 3600;
+    const qint64 m = (total / 60) % 60;
+    const qint64 s = total % 60;
+    return QStringLiteral("%1:%2:%3")
+        .arg(h, 2, 10, QChar(u'0'))
+        .arg(m, 2, 10, QChar(u'0'))
+        .arg(s, 2, 10, QChar(u'0'));
+}
+
+CopyJob::CopyJob(CopyRequest request, QObject *parent) : QObject(parent), m_request(std::move(request))
+{
+    if (m_request.programFolder.isEmpty())
+        m_request.programFolder = programFolder();
+}
+
+void CopyJob::cancel()
+{
+    m_cancel.store(true);
+}
+
+QString CopyJob::dumpFolder() const
+{
+    return joinPath(m_request.programFolder, QStringLiteral("dump"));
+}
+
+QString CopyJob::dumpFilePath() const
+{
+    return joinPath(dumpFolder(), SourceDBName() + QStringLiteral(".sql"));
+}
+
+QString CopyJob::editedFilePath() const
+{
+    return joinPath(dumpFolder(), SourceDBName() + QStringLiteral("_2.sql"));
+}
+
+bool CopyJob::ProcCopy()
+{
+    // A cancel is looked at before every step as well as after it: a copy cancelled while a
+    // step waited on the server must not go on to drop, create or grant anything.
+    m_cancelLogged = false;
+    // Every stage reports its own failures; what reaches here has no step to go on with.
+    return guarded(QStringLiteral("ProcCopy"), kFormMain, [this] {
+        messenger().clearLog();
+        return runStages();
+    }).value_or(false);
+}
+
+bool CopyJob::goesOn(bool stepSucceeded)
+{
+    if (isCancelled()) {
+        if (!m_cancelLogged)
+            AddLog(QStringLiteral("복사가 취소되었습니다."));
+        m_cancelLogged = true;
+        return false;
+    }
+    return stepSucceeded;
+}
+
+bool CopyJob::runStages()
+{
+    const CopyRequest &r = m_request;
+    QElapsedTimer clock;
+    clock.start();
+    m_dropPending = false;
+
+    if (r.stage[0]) {
+        if (!goesOn(true))
+            return false;
+        emit stageStarted(CopyStage::CheckSource);
+        AddLog(QStringLiteral("Check Exist DB..."));
+        if (!IsExistDB(r.host, SourceDBName(), false)) {
+            if (!goesOn(true))
+                return false;
+            msgBox(QStringLiteral("존재하지 않는 DB입니다. ") + r.host + u'/' + SourceDBName());
+            emit focusRequested(FieldId::cmbField1);
+            return false;
+        }
+    }
+
+    if (r.stage[1]) {
+        if (!goesOn(true))
+            return false;
+        // An import without a dump loads the file an earlier dump left; without it nothing
+        // would be loaded into a database that has just been dropped.
+        if (!r.stage[0] && !fileExists(editedFilePath())) {
+            msgBox(QStringLiteral("가져올 덤프 파일이 없습니다.\r\n") + editedFilePath()
+                   + QStringLiteral("\r\n\r\n먼저 1. DB dump 작업으로 덤프 파일을 만드세요."));
+            return false;
+        }
+        emit stageStarted(CopyStage::CheckTarget);
+        if (IsExistDB(kLocalHost, NewDBName(), true)) {
+            goesOn(false);
+            return false;
+        }
+    }
+
+    if (r.stage[0]) {
+        if (!goesOn(true))
+            return false;
+        emit stageStarted(CopyStage::Dump);
+        AddLog(QStringLiteral("Dump..."));
+        if (!goesOn(SETP_DBDump()))
+            return false;
+        emit stageStarted(CopyStage::Rewrite);
+        AddLog(QStringLiteral("DumpFile Edit..."));
+        if (!goesOn(STEP_EditSQLFile()))
+            return false;
+    }
+
+    if (m_dropPending) {
+        // The local copy goes only now that its replacement is ready.
+        emit stageStarted(CopyStage::CheckTarget);
+        if (!goesOn(dropTarget()))
+            return false;
+    }
+
+    if (r.stage[1]) {
+        if (!goesOn(true))
+            return false;
+        emit stageStarted(CopyStage::Import);
+        AddLog(QStringLiteral("Import..."));
+        if (!goesOn(SETP_DBImport()))
+            return false;
+    }
+
+    if (r.stage[2]) {
+        if (!goesOn(true))
+            return false;
+        emit stageStarted(CopyStage::Grants);
+        if (!goesOn(AddUser()))
+            return false;
+    }
+
+    if (!goesOn(true))
+        return false;
+    AddLog(QStringLiteral("[Finish] Total Time=") + formatElapsed(clock.elapsed()));
+    emit stageStarted(CopyStage::Done);
+    msgBox(QStringLiteral("복사완료"));
+    return true;
+}
+
+bool CopyJob::databaseExists(const QString &dbName)
+{
+    // Exactly this one name: quotes, backslashes and the pattern characters are escaped.
+    std::unique_ptr<Recordset> rs;
+    return OpenRecordset(rs, QStringLiteral("SHOW DATABASES LIKE ") + quoteString(escapeLikePattern(dbName)))
+           > 0;
+}
+
+bool CopyJob::replaceConsented(const QString &dbName)
+{
+    // No question once cancelled, and no drop when cancel came while it was asked.
+    return !isCancelled()
+           && (m_request.existDBDel
+               || askYesNo(QStringLiteral("Local에 동일한 DB명(") + dbName
+                           + QStringLiteral(")이 존재합니다.\r\n삭제후 계속 진행할까요?")))
+           && !isCancelled();
+}
+
+bool CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteIfExists)
+{
+    bool found = false;  // after an unexpected error the result is what had been found
+    return guarded(QStringLiteral("IsExistDB"), kFormMain, [&] {
+        {
+            const SharedConnection db(host.trimmed(), kRootUser, kRootPassword, QString());
+            if (!db)
+                return false;
+            found = databaseExists(dbName);
+        }
+        if (!found || !deleteIfExists)
+            return found;
+        if (host != kLocalHost) {
+            msgBox(QStringLiteral("localhost만 DB삭제가능합니다."));
+            return true;
+        }
+        if (!replaceConsented(dbName))
+            return true;
+        if (m_request.stage[0]) {
+            // Dropped once the new dump is ready (see runStages).
+            m_dropPending = true;
+            return false;
+        }
+        return !dropTarget();  // it stays until the drop has succeeded
+    }).value_or(found);
+}
+
+bool CopyJob::dropTarget()
+{
+    if (isCancelled())
+        return false;
+    return guarded(QStringLiteral("IsExistDB"), kFormMain, [this] {
+        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+        if (!db)
+            return false;
+        DropDatabase(NewDBName());
+        // The server's refusal has been shown; a database that is still there stops the copy
+        // rather than loading into it.
+        if (databaseExists(NewDBName()))
+            return false;
+        m_dropPending = false;
+        AddLog(QStringLiteral("Local DB삭제:") + NewDBName());
+        return true;
+    }).value_or(false);
+}
+
+bool CopyJob::SETP_DBDump()
+{
+    const QString procedure = QStringLiteral("SETP_DBDump");
+    const QString target = dumpFilePath();
+    const QString partial = target + QStringLiteral(".part");
+    return guarded(procedure, kModMain, [&] {
+        if (!QFileInfo(dumpFolder()).isDir()) {
+            if (!QDir().mkpath(dumpFolder()))
+                throw fileError(err::PathNotFound, dumpFolder());
+            AddLog(QStringLiteral("dump 폴더 생성: ") + dumpFolder());
+        }
+
+        const QString host = m_request.host.trimmed();
+        const QString shown = dumpProgramName() + u' ' + m_request.dumpOption + u' ' + SourceDBName()
+                              + QStringLiteral(" -h") + host + QStringLiteral(" -uroot -p")
+                              + kRootPassword + QStringLiteral(" > ") + target;
+        AddLog(maskSecret(shown, kRootPassword));
+
+        PasswordFile password(kRootPassword);
+        // The name comes after "--", so a name that starts with "-" is never read as an option.
+        const QStringList arguments = QStringList{password.argument()}
+                                      + splitShellWords(m_request.dumpOption) + hostArguments(host)
+                                      + QStringList{QStringLiteral("-u") + kRootUser, QStringLiteral("--"),
+                                                    SourceDBName()};
+        RunOptions options;
+        options.stdoutFile = partial;  // an earlier dump stays until this one has succeeded
+        options.cancel = &m_cancel;
+        QElapsedTimer t;
+        t.start();
+        options.progress = [&](qint64 written, qint64) {
+            emit progress(CopyStage::Dump, written, -1, bytesPerSecond(written, t));
+        };
+        const RunResult run = RunAndWait(findProgram(dumpProgramName(), m_request.programFolder), arguments,
+                                         m_request.programFolder, true, false, options);
+        if (run.cancelled) {
+            QFile::remove(partial);
+            return false;
+        }
+        if (!run.succeeded()) {
+            QFile::remove(partial);
+            throw programError(dumpProgramName(), run);
+        }
+        // Replaces an earlier dump in one step: it stays whole until this one is in place.
+        std::error_code renameError;
+        std::filesystem::rename(std::filesystem::path(partial.toStdU16String()),
+                                std::filesystem::path(target.toStdU16String()), renameError);
+        if (renameError) {
+            QFile::remove(partial);
+            throw fileError(err::PathFileAccess, target, QString::fromStdString(renameError.message()));
+        }
+        return true;
+    }).value_or(false);
+}
+
+bool CopyJob::STEP_EditSQLFile()
+{
+    const QString input = dumpFilePath();
+    const QString output = editedFilePath();
+    return guarded(QStringLiteral("STEP_EditSQLFile"), kModMain, [&] {
+        QFile in(input);
+        if (!in.exists())
+            throw fileError(err::FileNotFound, input);
+        if (!in.open(QIODevice::ReadOnly))
+            throw fileError(err::PathFileAccess, input, in.errorString());
+        const qint64 total = in.size();
+        if (total == 0)
+            throw fileError(err::InputPastEnd, input);
+
+        // Written beside the target and renamed into place only when complete, so a failed
+        // rewrite never leaves a truncated file for a later import-only copy.
+        QSaveFile out(output);
+        if (!out.open(QIODevice::WriteOnly))
+            throw fileError(err::PathFileAccess, output, out.errorString());
+
+        AddLog(output + QStringLiteral(" / Head AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteHead));
+        QElapsedTimer t;
+        t.start();
+        switch (rewriteDump(in, out, total, &m_cancel, [&](qint64 copied) {
+            emit progress(CopyStage::Rewrite, copied, total, bytesPerSecond(copied, t));
+        })) {
+        case RewriteOutcome::Cancelled:
+            out.cancelWriting();
+            return false;
+        case RewriteOutcome::ReadFailed:
+            throw fileError(err::InputPastEnd, input);
+        case RewriteOutcome::WriteFailed:
+            throw fileError(err::DiskFull, output, out.errorString());
+        case RewriteOutcome::Done:
+            break;
+        }
+        AddLog(output + QStringLiteral(" / Tail AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteTail));
+        if (!out.commit())
+            throw fileError(err::PathFileAccess, output, out.errorString());
+        return true;
+    }).value_or(false);
+}
+
+qint32 CopyJob::ExecSQLLog(const QString &statement)
+{
+    AddLog(statement);
+    return ExecuteSQL(statement);
+}
+
+bool CopyJob::runClient(const QString &inputFile, CopyStage stage)
+{
+    const QString shown = clientProgramName() + u' ' + NewDBName() + QStringLiteral(" -uroot -p") + kRootPassword
+                          + QStringLiteral(" < ") + inputFile;
+    AddLog(maskSecret(shown, kRootPassword));
+    if (!fileExists(inputFile))
+        throw fileError(err::FileNotFound, inputFile);
+
+    PasswordFile password(kRootPassword);
+    // No host option: the client reaches the local server with its own defaults.
+    const QStringList arguments{password.argument(), QStringLiteral("-u") + kRootUser,
+                                QStringLiteral("--database=") + NewDBName()};
+    RunOptions options;
+    options.stdinFile = inputFile;
+    options.cancel = &m_cancel;
+    const qint64 total = QFileInfo(inputFile).size();
+    QElapsedTimer t;
+    t.start();
+    options.progress = [&](qint64, qint64 fed) {
+        emit progress(stage, fed, total, bytesPerSecond(fed, t));
+    };
+    const RunResult run = RunAndWait(findProgram(clientProgramName(), m_request.programFolder), arguments,
+                                     m_request.programFolder, true, false, options);
+    if (run.cancelled)
+        return false;
+    if (!run.succeeded())
+        throw programError(clientProgramName(), run);
+    return true;
+}
+
+bool CopyJob::SETP_DBImport()
+{
+    return guarded(QStringLiteral("SETP_DBImport"), kModMain, [this] {
+        if (isCancelled())
+            return false;
+        {
+            const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+            if (!db)
+                return false;
+            if (ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(NewDBName())) < 0)
+                return false;  // the refusal has been shown
+        }
+        if (isCancelled() || !runClient(editedFilePath(), CopyStage::Import))
+            return false;
+
+        if (m_request.foreign) {
+            QString script;
+            if (SourceDBName().left(7) == QStringLiteral("pelsar_"))
+                script = kPelsarScript;
+            else if (SourceDBName().left(7) == QStringLiteral("dorvik_"))
+                script = kDorvikScript;
+            if (!script.isEmpty()) {
+                emit stageStarted(CopyStage::ForeignKeys);
+                if (!runClient(joinPath(m_request.foreignPath, script), CopyStage::ForeignKeys))
+                    return false;
+            }
+        }
+        return true;
+    }).value_or(false);
+}
+
+bool CopyJob::AddUser()
+{
+    return guarded(QStringLiteral("AddUser"), kFormMain, [this] {
+        if (isCancelled())
+            return false;
+        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+        if (!db)
+            return false;
+        // The database name is a pattern in a GRANT: its _ and % are escaped so that the rights
+        // cover exactly this database.
+        const QString on = QStringLiteral("GRANT ALL ON ") + quoteIdentifier(escapeLikePattern(NewDBName()))
+                           + QStringLiteral(".* TO ");
+        const QString identified = QStringLiteral(" IDENTIFIED BY '") + kGrantPassword + u'\'';
+        QStringList statements{
+            on + quoteString(NewUserName()) + QStringLiteral("@'%'") + identified,
+            on + quoteString(NewUserName()) + QStringLiteral("@'localhost'") + identified,
+        };
+        if (m_request.onOrdUser)
+            statements << on + quoteString(NewUserName() + QStringLiteral("_ord")) + QStringLiteral("@'%'")
+                              + identified;
+        for (const QString &statement : statements) {
+            if (isCancelled())
+                break;
+            AddLog(maskSecret(statement, kGrantPassword));
+            ExecuteSQL(statement);
+        }
+        return !isCancelled();
+    }).value_or(false);
+}
+
+}  // namespace velmar
