@@ -108,6 +108,16 @@ bool CopyJob::goesOn(bool stepSucceeded)
     return stepSucceeded;
 }
 
+bool CopyJob::runStep(CopyStage stage, const QString &logLine, bool (CopyJob::*step)())
+{
+    if (!goesOn(true))
+        return false;
+    emit stageStarted(stage);
+    if (!logLine.isEmpty())
+        AddLog(logLine);
+    return goesOn((this->*step)());
+}
+
 bool CopyJob::runStages()
 {
     const CopyRequest &r = m_request;
@@ -147,15 +157,8 @@ bool CopyJob::runStages()
     }
 
     if (r.stage[0]) {
-        if (!goesOn(true))
-            return false;
-        emit stageStarted(CopyStage::Dump);
-        AddLog(QStringLiteral("Dump..."));
-        if (!goesOn(SETP_DBDump()))
-            return false;
-        emit stageStarted(CopyStage::Rewrite);
-        AddLog(QStringLiteral("DumpFile Edit..."));
-        if (!goesOn(STEP_EditSQLFile()))
+        if (!runStep(CopyStage::Dump, QStringLiteral("Dump..."), &CopyJob::SETP_DBDump)
+            || !runStep(CopyStage::Rewrite, QStringLiteral("DumpFile Edit..."), &CopyJob::STEP_EditSQLFile))
             return false;
     }
 
@@ -166,22 +169,10 @@ bool CopyJob::runStages()
             return false;
     }
 
-    if (r.stage[1]) {
-        if (!goesOn(true))
-            return false;
-        emit stageStarted(CopyStage::Import);
-        AddLog(QStringLiteral("Import..."));
-        if (!goesOn(SETP_DBImport()))
-            return false;
-    }
-
-    if (r.stage[2]) {
-        if (!goesOn(true))
-            return false;
-        emit stageStarted(CopyStage::Grants);
-        if (!goesOn(AddUser()))
-            return false;
-    }
+    if (r.stage[1] && !runStep(CopyStage::Import, QStringLiteral("Import..."), &CopyJob::SETP_DBImport))
+        return false;
+    if (r.stage[2] && !runStep(CopyStage::Grants, QString(), &CopyJob::AddUser))
+        return false;
 
     if (!goesOn(true))
         return false;

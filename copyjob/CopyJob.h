@@ -57,6 +57,8 @@ signals:
 private:
     bool runStages();
     bool goesOn(bool stepSucceeded);
+    // Announces a stage (and its log line, when it has one) and runs it, unless cancelled.
+    bool runStep(CopyStage stage, const QString &logLine, bool (CopyJob::*step)());
     // Whether the database exists on host (the shared connection is open).
     bool databaseExists(const QString &dbName);
     // The local database may be replaced: asked unless the user chose to drop without asking.

@@ -73,13 +73,8 @@ public:
     std::array<QLineEdit *, 5> txtField{};
     std::array<QCheckBox *, 3> chkField{};
     std::array<QCheckBox *, 3> chkWork{};
-    QPushButton *cmdCopy = nullptr;
-    QPushButton *cmdClose = nullptr;
-    QPushButton *cmdChkAll = nullptr;
-    QGroupBox *Frame1 = nullptr;
-    QGroupBox *Frame2 = nullptr;
-    QGroupBox *Frame3 = nullptr;
-    QGroupBox *Frame4 = nullptr;
+    QPushButton *cmdCopy = nullptr, *cmdClose = nullptr, *cmdChkAll = nullptr;
+    QGroupBox *Frame1 = nullptr, *Frame2 = nullptr, *Frame3 = nullptr, *Frame4 = nullptr;
     std::array<QLabel *, 2> Label1{};
     std::array<QLabel *, 2> Label2{};
     std::array<QLabel *, 8> Label3{};

@@ -1,5 +1,6 @@
 // velmar-cli as a user runs it: a separate process, the real programs, the test server.
 #include "JobFixture.h"
+#include "TestFiles.h"
 #include "ProgramInfo.h"
 #include "SettingsStore.h"
 #include "TestServer.h"
@@ -164,13 +165,7 @@ private slots:
         // group); the copy must end as cancelled, not with an error of the stopped program.
         const QString work = m_dir.path() + "/interrupted";
         QVERIFY(QDir().mkpath(work + "/dump"));
-        {
-            QFile f(work + "/dump/dorvik_cli_2.sql");
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("CREATE TABLE filler (id INT PRIMARY KEY, v VARCHAR(200));\n");
-            for (int i = 0; i < 100000; ++i)
-                f.write("INSERT INTO filler VALUES (" + QByteArray::number(i) + ", '" + QByteArray(150, 'v') + "');\n");
-        }
+        writeLongImport(work + "/dump/dorvik_cli_2.sql", 100000);
         JobFixture::dropDatabase("cli_cancel");
         QProcess p;
         p.setProgram("setsid");  // its own process group, as a terminal gives a command

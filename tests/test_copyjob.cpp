@@ -3,6 +3,7 @@
 #include "CopyJob.h"
 #include "JobFixture.h"
 #include "RecordingMessenger.h"
+#include "TestFiles.h"
 #include "TestServer.h"
 
 #include <QDir>
@@ -38,19 +39,6 @@ Outcome run(const CopyRequest &r, std::initializer_list<Answer> answers = {})
     o.messages = rec.messageTexts();
     o.boxes = rec.messages();
     return o;
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    f.write(bytes);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 const QString kHeadLog = " / Head AddLine...\r\n\r\nSET AUTOCOMMIT = 0;\r\nSET FOREIGN_KEY_CHECKS=0;\r\n";
@@ -120,7 +108,7 @@ private slots:
         QCOMPARE(TestServer::value("SELECT COUNT(*) FROM information_schema.REFERENTIAL_CONSTRAINTS "
                                    "WHERE CONSTRAINT_SCHEMA = 'pelsar_abc_dev'"),
                  QString("1"));
-        QCOMPARE(readAll(edited).size(), readAll(dump).size() + 107);
+        QCOMPARE(fileContent(edited).size(), fileContent(dump).size() + 107);
 
         QVERIFY(JobFixture::canUse("abc", "tq582914", "pelsar_abc_dev"));
         QVERIFY(!JobFixture::canUse("abc", "tq582914", "pelsarXabcXdev"));
@@ -286,8 +274,8 @@ private slots:
                                    + dumpDir() + "/pelsar_abc.sql");
         QVERIFY(!QFile::exists(owned));
         QCOMPARE(JobFixture::rowCounts("keep_me").keys(), QStringList{"precious"});
-        QCOMPARE(readAll(dumpDir() + "/pelsar_abc.sql"), QByteArray("earlier dump"));
-        QCOMPARE(readAll(dumpDir() + "/pelsar_abc_2.sql"), QByteArray("earlier rewrite"));
+        QCOMPARE(fileContent(dumpDir() + "/pelsar_abc.sql"), QByteArray("earlier dump"));
+        QCOMPARE(fileContent(dumpDir() + "/pelsar_abc_2.sql"), QByteArray("earlier rewrite"));
         JobFixture::dropDatabase("keep_me");
     }
 
@@ -451,16 +439,16 @@ private slots:
         const Outcome o = run(r);
         QVERIFY(o.copied);
         for (const char *name : {"mysqldump", "mysql"}) {
-            const QStringList args = QString::fromUtf8(readAll(m_work + "/" + name + ".args")).split('\n', Qt::SkipEmptyParts);
+            const QStringList args = QString::fromUtf8(fileContent(m_work + "/" + name + ".args")).split('\n', Qt::SkipEmptyParts);
             QVERIFY2(!args.join(' ').contains("wexrolp"), qPrintable(args.join(' ')));
             QVERIFY(args.first().startsWith("--defaults-extra-file="));
             const QString optionFile = args.first().section('=', 1);
             QVERIFY2(!QFile::exists(optionFile), "the password file outlives the run");
-            QCOMPARE(readAll(m_work + "/" + name + ".cnf"), QByteArray("[client]\npassword=\"wexrolp\"\n"));
+            QCOMPARE(fileContent(m_work + "/" + name + ".cnf"), QByteArray("[client]\npassword=\"wexrolp\"\n"));
         }
-        QCOMPARE(QString::fromUtf8(readAll(m_work + "/mysqldump.args")).split('\n', Qt::SkipEmptyParts).mid(1),
+        QCOMPARE(QString::fromUtf8(fileContent(m_work + "/mysqldump.args")).split('\n', Qt::SkipEmptyParts).mid(1),
                  (QStringList{"-q", "-e", "-hlocalhost", "-uroot", "--", "pelsar_abc"}));
-        QCOMPARE(QString::fromUtf8(readAll(m_work + "/mysql.args")).split('\n', Qt::SkipEmptyParts).mid(1),
+        QCOMPARE(QString::fromUtf8(fileContent(m_work + "/mysql.args")).split('\n', Qt::SkipEmptyParts).mid(1),
                  (QStringList{"-uroot", "--database=args_check"}));
         JobFixture::dropDatabase("args_check");
     }
@@ -502,10 +490,7 @@ private slots:
     void cancelDuringLoad()
     {
         JobFixture::dropDatabase("cancelled");
-        QByteArray big = "CREATE TABLE filler (id INT PRIMARY KEY, v VARCHAR(200));\n";
-        for (int i = 0; i < 60000; ++i)
-            big += "INSERT INTO filler VALUES (" + QByteArray::number(i) + ", '" + QByteArray(150, 'v') + "');\n";
-        writeFile(dumpDir() + "/pelsar_abc_2.sql", big);
+        writeLongImport(dumpDir() + "/pelsar_abc_2.sql");
         CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "cancelled");
         r.stage[0] = false;
         RecordingMessenger rec;

@@ -2,6 +2,7 @@
 #include "CopyJob.h"
 #include "modMySQL_Func_lite.h"
 #include "RecordingMessenger.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,7 @@
 #include <QTest>
 
 using namespace velmar;
+using namespace velmar::test;
 using velmar::test::RecordingMessenger;
 
 Q_DECLARE_METATYPE(velmar::FieldId)
@@ -25,19 +27,6 @@ CopyRequest validRequest()
     r.dumpOption = "-q -e";
     r.foreign = false;
     return r;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), qint64(bytes.size()));
 }
 
 QStringList dumpFiles(const QString &folder)
@@ -241,10 +230,10 @@ private slots:
 
         RecordingMessenger rec;
         QVERIFY(job.STEP_EditSQLFile());
-        const QByteArray out = readAll(job.editedFilePath());
+        const QByteArray out = fileContent(job.editedFilePath());
         QCOMPARE(out.size(), dump.size() + 107);
         QVERIFY(out == kHead + dump + kTail);
-        QVERIFY(readAll(job.dumpFilePath()) == dump);
+        QVERIFY(fileContent(job.dumpFilePath()) == dump);
         QCOMPARE(rec.messageTexts(), QStringList{});
         const QString path = job.editedFilePath();
         QCOMPARE(rec.logEntries(),
@@ -275,7 +264,7 @@ private slots:
         RecordingMessenger rec;
         QVERIFY(!job.STEP_EditSQLFile());
         QCOMPARE(rec.messageTexts(), QStringList{message.arg(job.dumpFilePath())});
-        QCOMPARE(readAll(job.editedFilePath()), QByteArray("earlier good file"));
+        QCOMPARE(fileContent(job.editedFilePath()), QByteArray("earlier good file"));
         QCOMPARE(QFile::exists(job.dumpFilePath()), inputExists);
     }
 
@@ -297,7 +286,7 @@ private slots:
         RecordingMessenger rec;
         QVERIFY(!job.STEP_EditSQLFile());
         QCOMPARE(rec.messageTexts(), QStringList{});
-        QCOMPARE(readAll(job.editedFilePath()), QByteArray("earlier good file"));
+        QCOMPARE(fileContent(job.editedFilePath()), QByteArray("earlier good file"));
         QCOMPARE(dumpFiles(dir.path()), (QStringList{"pelsar_abc.sql", "pelsar_abc_2.sql"}));
     }
 };

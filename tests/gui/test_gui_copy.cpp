@@ -6,6 +6,7 @@
 #include "GuiMessenger.h"
 #include "GuiTestSupport.h"
 #include "JobFixture.h"
+#include "TestFiles.h"
 #include "TestServer.h"
 
 #include <QCheckBox>
@@ -90,12 +91,7 @@ struct CopyWindow {
 void prepareLongImport(FrmMain &w, const QString &folder, const QString &newDB)
 {
     JobFixture::dropDatabase(newDB);
-    QFile f(folder + "/dump/pelsar_gui_2.sql");
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("CREATE TABLE filler (id INT PRIMARY KEY, v VARCHAR(200));\n");
-    for (int i = 0; i < 60000; ++i)
-        f.write("INSERT INTO filler VALUES (" + QByteArray::number(i) + ", '" + QByteArray(150, 'v') + "');\n");
-    f.close();
+    writeLongImport(folder + "/dump/pelsar_gui_2.sql");
     fill(w, "pelsar_", "gui", newDB);
     QTest::mouseClick(w.chkWork[0], Qt::LeftButton);
     QTest::mouseClick(w.chkWork[2], Qt::LeftButton);
