@@ -247,17 +247,20 @@ bool SqlStatementReader::next(SqlStatement &statement)
         const char *line = nullptr;
         // Find the next line end in the block, reading more as needed.
         qsizetype end = -1;
+        qsizetype scanned = m_blockPos;  // a long line is searched once, not again per block
         for (;;) {
-            const char *base = m_block.constData() + m_blockPos;
-            const void *nl = std::memchr(base, '\n', size_t(m_block.size() - m_blockPos));
+            const char *base = m_block.constData() + scanned;
+            const void *nl = std::memchr(base, '\n', size_t(m_block.size() - scanned));
             if (nl) {
                 end = static_cast<const char *>(nl) - m_block.constData();
                 break;
             }
+            scanned = m_block.size();
             if (m_eof)
                 break;
             if (m_blockPos > 0) {
                 m_block.remove(0, m_blockPos);
+                scanned -= m_blockPos;
                 m_blockPos = 0;
             }
             const qsizetype old = m_block.size();

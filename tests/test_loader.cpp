@@ -292,6 +292,46 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
         }
     }
 
+    // Session settings hold on every connection: each row records the session it was sent on.
+    void sessionLikeClient_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<int>("connectionsUsed");
+        QTest::newRow("dump settings") << QByteArray("/*!40101 SET NAMES latin1 */;\n/*!40103 SET TIME_ZONE='+09:00' */;\n"
+                                                     "SET @x = 'v';\nSET AUTOCOMMIT = 0;\nSET FOREIGN_KEY_CHECKS=0;\n")
+                                       << 3;
+        // Before any SET NAMES: the client's own character set; with foreign keys checked, one connection.
+        QTest::newRow("client defaults") << QByteArray() << 1;
+    }
+
+    void sessionLikeClient()
+    {
+        VELMAR_REQUIRE_SERVER();
+        QFETCH(QByteArray, settings);
+        QFETCH(int, connectionsUsed);
+        QByteArray file = settings + "CREATE TABLE s (n INT, cs VARCHAR(30), tz VARCHAR(30), x VARCHAR(9), ac INT, "
+                                     "fk INT, cid BIGINT, z INT);\n";
+        for (int n = 1; n <= 6; ++n)
+            file += "INSERT INTO s VALUES (" + QByteArray::number(n) + ", @@character_set_client, @@time_zone, @x, "
+                    "@@autocommit, @@foreign_key_checks, CONNECTION_ID(), SLEEP(0.2));\n";
+        file += "COMMIT;\n";
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("s.sql"));
+        writeFile(path, file);
+        recreate(QStringLiteral("lsclient"));
+        QCOMPARE(runProgram({QStringLiteral("mysql"), QStringLiteral("mariadb")}, {QStringLiteral("--database=lsclient")},
+                            path, QString()),
+                 QString());
+        recreate(QStringLiteral("lsload"));
+        LoadOptions o;
+        o.connections = 3;
+        const LoadResult r = loadSqlFile(path, target(QStringLiteral("lsload")), o);
+        QVERIFY2(r.outcome == LoadResult::Outcome::Loaded, qPrintable(r.message));
+        const QString rows = QStringLiteral("SELECT n, cs, tz, x, ac, fk FROM `%1`.s ORDER BY n");
+        QCOMPARE(TestServer::rows(rows.arg(QStringLiteral("lsload"))), TestServer::rows(rows.arg(QStringLiteral("lsclient"))));
+        QCOMPARE(TestServer::value(QStringLiteral("SELECT COUNT(DISTINCT cid) FROM lsload.s")).toInt(), connectionsUsed);
+    }
+
     void failures_data()
     {
         QTest::addColumn<QByteArray>("body");
