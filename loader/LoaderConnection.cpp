@@ -1,0 +1,129 @@
+#include "LoaderConnection.h"
+
+#include "SqlLoader.h"
+#include "cMySQL.h"
+
+#include <mysql.h>
+
+namespace velmar {
+
+namespace {
+
+const char *orNull(const QByteArray &b)
+{
+    return b.isEmpty() ? nullptr : b.constData();
+}
+
+}  // namespace
+
+LoaderConnection::LoaderConnection() : m_mysql(mysql_init(nullptr)) {}
+
+LoaderConnection::~LoaderConnection()
+{
+    if (m_mysql)
+        mysql_close(m_mysql);
+}
+
+bool LoaderConnection::open(const LoadTarget &target, unsigned readTimeout, unsigned writeTimeout)
+{
+    if (!m_mysql)
+        return false;
+    const unsigned connectTimeout = 10;
+    mysql_optionsv(m_mysql, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
+    mysql_optionsv(m_mysql, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
+    mysql_optionsv(m_mysql, MYSQL_OPT_WRITE_TIMEOUT, &writeTimeout);
+    // The server's own limit decides; the library must not refuse a long dump statement first.
+    const unsigned long maxPacket = 1ul << 30;
+    mysql_optionsv(m_mysql, MYSQL_OPT_MAX_ALLOWED_PACKET, &maxPacket);
+    // Before the file's own SET NAMES, the connection uses what the mysql client picks: the
+    // character set of the locale (utf8mb3 under a UTF-8 locale, latin1 under C).
+    mysql_optionsv(m_mysql, MYSQL_SET_CHARSET_NAME, "auto");
+
+    QString hostName = target.host;
+    qint32 port = 0;
+    if (cMySQL::splitHostPort(target.host, hostName, port)) {
+        const unsigned protocol = MYSQL_PROTOCOL_TCP;
+        mysql_optionsv(m_mysql, MYSQL_OPT_PROTOCOL, &protocol);
+    }
+    const QByteArray host = hostName.toUtf8();
+    const QByteArray user = target.user.toUtf8();
+    const QByteArray password = target.password.toUtf8();
+    const QByteArray database = target.database.toUtf8();
+    // Multiple statements and results as the client allows them: a statement text that holds
+    // several (inside a DELIMITER block) runs whole.
+    return mysql_real_connect(m_mysql, orNull(host), orNull(user), orNull(password), orNull(database),
+                              unsigned(port), nullptr, CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS)
+           != nullptr;
+}
+
+bool LoaderConnection::exec(const QByteArray &sql)
+{
+    if (mysql_real_query(m_mysql, sql.constData(), static_cast<unsigned long>(sql.size())) != 0)
+        return false;
+    for (;;) {
+        if (MYSQL_RES *r = mysql_store_result(m_mysql))
+            mysql_free_result(r);
+        else if (mysql_field_count(m_mysql) != 0)
+            return false;
+        const int more = mysql_next_result(m_mysql);
+        if (more > 0)
+            return false;
+        if (more < 0)
+            return true;
+    }
+}
+
+QByteArray LoaderConnection::value(const QByteArray &sql, bool *ok)
+{
+    QByteArray out;
+    bool good = mysql_real_query(m_mysql, sql.constData(), static_cast<unsigned long>(sql.size())) == 0;
+    if (good) {
+        MYSQL_RES *r = mysql_store_result(m_mysql);
+        good = r != nullptr;
+        if (r) {
+            if (MYSQL_ROW row = mysql_fetch_row(r); row && row[0])
+                out = row[0];
+            mysql_free_result(r);
+        }
+    }
+    if (ok)
+        *ok = good;
+    return out;
+}
+
+bool LoaderConnection::inTransaction() const
+{
+    unsigned status = 0;
+    mariadb_get_infov(m_mysql, MARIADB_CONNECTION_SERVER_STATUS, &status);
+    return (status & SERVER_STATUS_IN_TRANS) != 0;
+}
+
+unsigned long LoaderConnection::threadId() const
+{
+    return mysql_thread_id(m_mysql);
+}
+
+unsigned long LoaderConnection::serverVersion() const
+{
+    return mysql_get_server_version(m_mysql);
+}
+
+void LoaderConnection::abort()
+{
+    mariadb_cancel(m_mysql);
+}
+
+unsigned LoaderConnection::errorNumber() const
+{
+    return mysql_errno(m_mysql);
+}
+
+QString LoaderConnection::errorText(qint64 line) const
+{
+    QString text = QStringLiteral("ERROR %1 (%2)").arg(mysql_errno(m_mysql)).arg(QString::fromUtf8(mysql_sqlstate(m_mysql)));
+    if (line > 0)
+        text += QStringLiteral(" at line %1").arg(line);
+    return text + QStringLiteral(": ") + QString::fromUtf8(mysql_error(m_mysql));
+}
+
+}  // namespace velmar

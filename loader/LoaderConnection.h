@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+typedef struct st_mysql MYSQL;
+
+namespace velmar {
+
+struct LoadTarget;
+
+// One client-library connection of the loader: opened on the target database, closed with the
+// object. Used by one thread at a time, except abort(), which another thread may call.
+class LoaderConnection {
+public:
+    LoaderConnection();
+    ~LoaderConnection();
+    LoaderConnection(const LoaderConnection &) = delete;
+    LoaderConnection &operator=(const LoaderConnection &) = delete;
+
+    // readTimeout bounds each wait for the server's answer (seconds).
+    bool open(const LoadTarget &target, unsigned readTimeout, unsigned writeTimeout);
+    // Sends sql and drains every result it gives; false on the first error.
+    bool exec(const QByteArray &sql);
+    // The first column of the first row of a one-row query; "" when there is none.
+    QByteArray value(const QByteArray &sql, bool *ok = nullptr);
+    bool inTransaction() const;
+    unsigned long threadId() const;
+    unsigned long serverVersion() const;
+    // Makes a read or write blocked in another thread fail at once.
+    void abort();
+
+    unsigned errorNumber() const;
+    // "ERROR 1064 (42000): text" (" at line N" when line > 0), the client's shape.
+    QString errorText(qint64 line = 0) const;
+
+private:
+    MYSQL *m_mysql = nullptr;
+};
+
+}  // namespace velmar

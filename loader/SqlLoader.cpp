@@ -1,0 +1,458 @@
+#include "SqlLoader.h"
+
+#include "LoaderConnection.h"
+#include "SqlStatementReader.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace velmar {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A big INSERT or an index build may run long; a cancel never waits on these (it kills).
+constexpr unsigned kReadTimeout = 3600;
+constexpr unsigned kWriteTimeout = 600;
+constexpr unsigned kControlTimeout = 10;
+// Statements waiting per connection besides the running one: enough to keep each connection
+// busy, few enough that memory stays at a handful of statements.
+constexpr size_t kQueueDepth = 2;
+constexpr int kMaxConnections = 16;
+constexpr int kDeadlockRetries = 3;
+
+// Client and server errors that mean the connection is gone.
+bool connectionLost(unsigned error)
+{
+    return error == 2006 || error == 2013 || error == 2055 || error == 1927 || error == 1053;
+}
+
+struct Job {
+    QByteArray text;
+    qint64 line = 0;
+    qint64 bytes = 0;     // file bytes this job stands for (progress)
+    bool rows = false;    // a plain row INSERT: committed at once when a transaction is open
+    bool counted = false; // counts as one statement sent
+};
+
+struct Worker {
+    std::unique_ptr<LoaderConnection> connection;
+    std::deque<Job> queue;
+    bool busy = false;
+    unsigned long threadId = 0;
+    std::thread thread;
+};
+
+class Loader {
+public:
+    Loader(const QString &path, const LoadTarget &target, const LoadOptions &options)
+        : m_path(path), m_target(target), m_options(options)
+    {
+    }
+    ~Loader() { stopWorkers(); }
+
+    LoadResult run();
+
+private:
+    LoadResult preScan(QFile &file);
+    LoadResult failed(const QString &message) const;
+    bool cancelRequested() const { return m_options.cancel && m_options.cancel->load(); }
+    void workerLoop(Worker &w);
+    void recordFailure(qint64 line, const QString &message, unsigned error);
+    // Waits (lock held) until pred holds, the load fails or a cancel comes; false unless pred.
+    template<class Pred> bool waitFor(std::unique_lock<std::mutex> &lock, Pred pred);
+    bool waitIdle(std::unique_lock<std::mutex> &lock);
+    void cancelWorkers(std::unique_lock<std::mutex> &lock);
+    void stopWorkers();
+    void reportProgress(std::unique_lock<std::mutex> &lock, bool force);
+
+    QString m_path;
+    LoadTarget m_target;
+    LoadOptions m_options;
+    qint64 m_total = 0;
+
+    std::unique_ptr<LoaderConnection> m_control;  // queries of the loader itself, KILL QUERY
+    std::vector<std::unique_ptr<Worker>> m_workers;
+    std::mutex m_mutex;
+    std::condition_variable m_workCv;
+    std::condition_variable m_doneCv;
+    bool m_stopping = false;
+    bool m_cancelled = false;
+    bool m_failed = false;
+    qint64 m_failLine = 0;
+    unsigned m_failError = 0;
+    QString m_failMessage;
+    qint64 m_dispatchedBytes = 0;
+    qint64 m_inFlightBytes = 0;
+    qint64 m_sent = 0;
+    QElapsedTimer m_progressClock;
+};
+
+LoadResult Loader::failed(const QString &message) const
+{
+    LoadResult r;
+    r.outcome = LoadResult::Outcome::Failed;
+    r.message = message;
+    return r;
+}
+
+// The loader runs SQL only. A client command (source, system, \!, connect, USE of another
+// database, charset, ...) means the file needs the mysql client itself, so the whole file is
+// scanned before anything is sent and the caller hands such a file to the client untouched.
+LoadResult Loader::preScan(QFile &file)
+{
+    SqlStatementReader reader(&file);
+    SqlStatement s;
+    while (reader.next(s)) {
+        if (cancelRequested()) {
+            LoadResult r;
+            r.outcome = LoadResult::Outcome::Cancelled;
+            return r;
+        }
+        const bool otherDatabase = s.kind == SqlStatement::Kind::Use
+                                   && QString::fromUtf8(s.name) != m_target.database;
+        if (s.kind == SqlStatement::Kind::ClientCommand || otherDatabase) {
+            LoadResult r;
+            r.outcome = LoadResult::Outcome::NeedsClient;
+            const QByteArray shown = s.kind == SqlStatement::Kind::Use ? s.text.trimmed() : s.command;
+            r.message = QStringLiteral("The client command \"%1\" at line %2 of %3 needs the mysql client.")
+                            .arg(QString::fromUtf8(shown.left(200)))
+                            .arg(s.line)
+                            .arg(m_path);
+            return r;
+        }
+    }
+    if (!reader.error().isEmpty())
+        return failed(QStringLiteral("Cannot read %1: %2").arg(m_path, reader.error()));
+    LoadResult r;
+    r.outcome = LoadResult::Outcome::Loaded;
+    return r;
+}
+
+void Loader::recordFailure(qint64 line, const QString &message, unsigned error)
+{
+    // Of several connections failing at once, the earliest statement in the file is reported.
+    if (!m_failed || line < m_failLine) {
+        m_failLine = line;
+        m_failMessage = message;
+        m_failError = error;
+    }
+    m_failed = true;
+}
+
+void Loader::workerLoop(Worker &w)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_workCv.wait(lock, [&] { return m_stopping || !w.queue.empty(); });
+        if (w.queue.empty())
+            return;
+        if (m_failed || m_cancelled) {
+            // Nothing after a failed statement or a cancel is sent.
+            for (const Job &j : w.queue)
+                m_inFlightBytes -= j.bytes;
+            w.queue.clear();
+            m_doneCv.notify_all();
+            continue;
+        }
+        Job job = std::move(w.queue.front());
+        w.queue.pop_front();
+        w.busy = true;
+        if (job.counted)
+            ++m_sent;
+        lock.unlock();
+
+        LoaderConnection &c = *w.connection;
+        bool ok = c.exec(job.text);
+        // Rows sent at the same time may deadlock on a unique index; the server rolled back
+        // that statement alone (its own transaction, committed below), so it is sent again.
+        for (int retry = 0; !ok && job.rows && c.errorNumber() == 1213 && retry < kDeadlockRetries; ++retry)
+            ok = c.exec(job.text);
+        // With autocommit off the file would build one transaction over all its rows; each
+        // batch of rows is committed instead, so the server never holds it.
+        if (ok && job.rows && c.inTransaction())
+            ok = c.exec(QByteArrayLiteral("COMMIT"));
+        const unsigned error = ok ? 0 : c.errorNumber();
+        const QString message = ok ? QString() : c.errorText(job.line);
+
+        lock.lock();
+        w.busy = false;
+        m_inFlightBytes -= job.bytes;
+        if (!ok && !m_cancelled)
+            recordFailure(job.line, message, error);
+        m_doneCv.notify_all();
+    }
+}
+
+template<class Pred>
+bool Loader::waitFor(std::unique_lock<std::mutex> &lock, Pred pred)
+{
+    for (;;) {
+        if (m_failed || m_cancelled)
+            return false;
+        if (pred())
+            return true;
+        if (cancelRequested()) {
+            cancelWorkers(lock);
+            return false;
+        }
+        m_doneCv.wait_for(lock, 50ms);
+        reportProgress(lock, false);
+    }
+}
+
+bool Loader::waitIdle(std::unique_lock<std::mutex> &lock)
+{
+    return waitFor(lock, [&] {
+        return std::all_of(m_workers.begin(), m_workers.end(),
+                           [](const auto &w) { return !w->busy && w->queue.empty(); });
+    });
+}
+
+// Stops every connection within a second: the queues are dropped, the running statements are
+// killed through the loader's own connection, and a connection that still has not answered
+// (a server that hangs) has its socket shut.
+void Loader::cancelWorkers(std::unique_lock<std::mutex> &lock)
+{
+    m_cancelled = true;
+    std::vector<unsigned long> running;
+    for (auto &w : m_workers) {
+        for (const Job &j : w->queue)
+            m_inFlightBytes -= j.bytes;
+        w->queue.clear();
+        if (w->busy)
+            running.push_back(w->threadId);
+    }
+    if (running.empty())
+        return;
+    lock.unlock();
+    LoaderConnection *control = m_control.get();
+    std::thread killer([control, running] {
+        for (unsigned long id : running)
+            control->exec("KILL QUERY " + QByteArray::number(qulonglong(id)));
+    });
+    lock.lock();
+    const auto allIdle = [&] {
+        return std::none_of(m_workers.begin(), m_workers.end(), [](const auto &w) { return w->busy; });
+    };
+    if (!m_doneCv.wait_for(lock, 700ms, allIdle)) {
+        for (auto &w : m_workers) {
+            if (w->busy)
+                w->connection->abort();
+        }
+        control->abort();
+    }
+    lock.unlock();
+    killer.join();
+    lock.lock();
+}
+
+void Loader::stopWorkers()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_workCv.notify_all();
+    for (auto &w : m_workers) {
+        if (w->thread.joinable())
+            w->thread.join();
+    }
+}
+
+void Loader::reportProgress(std::unique_lock<std::mutex> &lock, bool force)
+{
+    if (!m_options.progress || (!force && m_progressClock.isValid() && m_progressClock.elapsed() < 200))
+        return;
+    m_progressClock.start();
+    const qint64 done = std::max<qint64>(0, m_dispatchedBytes - m_inFlightBytes);
+    lock.unlock();
+    m_options.progress(done, m_total);
+    lock.lock();
+}
+
+LoadResult Loader::run()
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return failed(QStringLiteral("Cannot open %1: %2").arg(m_path, file.errorString()));
+    m_total = file.size();
+    if (LoadResult scan = preScan(file); scan.outcome != LoadResult::Outcome::Loaded)
+        return scan;
+    if (!file.seek(0))
+        return failed(QStringLiteral("Cannot read %1: %2").arg(m_path, file.errorString()));
+
+    const auto cannotConnect = [&](const LoaderConnection &c) {
+        return failed(QStringLiteral("Cannot connect to the server at %1 (database %2): %3")
+                          .arg(m_target.host, m_target.database, c.errorText()));
+    };
+    m_control = std::make_unique<LoaderConnection>();
+    if (!m_control->open(m_target, kControlTimeout, kControlTimeout))
+        return cannotConnect(*m_control);
+    bool ok = false;
+    const qint64 maxPacket = m_control->value("SELECT @@max_allowed_packet", &ok).toLongLong();
+    if (!ok)
+        return failed(m_control->errorText());
+    const unsigned long serverVersion = m_control->serverVersion();
+
+    const int count = std::clamp(m_options.connections > 0 ? m_options.connections : defaultImportConnections(),
+                                 1, kMaxConnections);
+    for (int i = 0; i < count; ++i) {
+        auto w = std::make_unique<Worker>();
+        w->connection = std::make_unique<LoaderConnection>();
+        if (!w->connection->open(m_target, kReadTimeout, kWriteTimeout))
+            return cannotConnect(*w->connection);
+        w->threadId = w->connection->threadId();
+        m_workers.push_back(std::move(w));
+    }
+    for (auto &w : m_workers) {
+        Worker *worker = w.get();
+        w->thread = std::thread([this, worker] { workerLoop(*worker); });
+    }
+
+    SqlStatementReader reader(&file);
+    reader.setServerVersion(serverVersion);
+    // Rows go to several connections only while foreign keys are not checked: with checks on,
+    // a row may need one sent earlier on another connection.
+    bool rowsInParallel = false;
+    QString tooBig;
+    SqlStatement s;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        lock.unlock();
+        const bool more = reader.next(s);
+        lock.lock();
+        if (!more || m_failed || m_cancelled)
+            break;
+        if (cancelRequested()) {
+            cancelWorkers(lock);
+            break;
+        }
+        const qint64 bytes = s.endOffset - m_dispatchedBytes;
+        using K = SqlStatement::Kind;
+        // The loader owns the new database while it loads: LOCK TABLES would only make the
+        // other connections wait, so table locks are not sent (nor is a USE of that database).
+        if (s.kind == K::LockTables || s.kind == K::UnlockTables || s.kind == K::Use
+            || s.kind == K::ClientCommand) {
+            m_dispatchedBytes = s.endOffset;
+            continue;
+        }
+        if (s.text.size() + 1 > maxPacket) {
+            if (!waitIdle(lock))
+                break;
+            tooBig = QStringLiteral("ERROR at line %1: the statement is %2 bytes, more than the server's "
+                                    "max_allowed_packet of %3 bytes; nothing from this statement on was sent.")
+                         .arg(s.line)
+                         .arg(s.text.size())
+                         .arg(maxPacket);
+            break;
+        }
+        Job job{std::move(s.text), s.line, bytes, s.kind == K::Insert, true};
+        if (s.kind == K::Insert && rowsInParallel) {
+            if (!waitFor(lock, [&] {
+                    return std::any_of(m_workers.begin(), m_workers.end(),
+                                       [](const auto &w) { return w->queue.size() < kQueueDepth; });
+                }))
+                break;
+            Worker *best = nullptr;
+            for (auto &w : m_workers) {
+                if (!best || w->queue.size() + w->busy < best->queue.size() + best->busy)
+                    best = w.get();
+            }
+            best->queue.push_back(std::move(job));
+        } else {
+            // Every other statement is a barrier: it waits for all earlier ones, and all later
+            // ones wait for it. Session settings run on every connection, the rest on the first.
+            if (!waitIdle(lock))
+                break;
+            const bool everywhere = s.kind == K::SessionSetting || s.kind == K::Transaction;
+            if (everywhere) {
+                for (size_t i = 1; i < m_workers.size(); ++i) {
+                    Job copy{job.text, job.line, 0, false, false};
+                    m_workers[i]->queue.push_back(std::move(copy));
+                }
+            }
+            m_workers[0]->queue.push_back(std::move(job));
+            m_inFlightBytes += bytes;
+            m_dispatchedBytes = s.endOffset;
+            m_workCv.notify_all();
+            if (!waitIdle(lock))
+                break;
+            if (everywhere) {
+                // Every worker waits for work, so its connection may be asked here.
+                rowsInParallel = m_workers[0]->connection->value("SELECT @@foreign_key_checks") == "0";
+            }
+            reportProgress(lock, false);
+            continue;
+        }
+        m_inFlightBytes += bytes;
+        m_dispatchedBytes = s.endOffset;
+        m_workCv.notify_all();
+        reportProgress(lock, false);
+    }
+    if (!m_failed && !m_cancelled && tooBig.isEmpty() && cancelRequested())
+        cancelWorkers(lock);
+    if (!m_failed && !m_cancelled)
+        waitIdle(lock);
+    lock.unlock();
+    stopWorkers();
+
+    LoadResult r;
+    r.statements = m_sent;
+    r.connections = int(m_workers.size());
+    if (m_cancelled) {
+        r.outcome = LoadResult::Outcome::Cancelled;
+        return r;
+    }
+    if (m_failed) {
+        r.outcome = LoadResult::Outcome::Failed;
+        r.message = m_failMessage;
+        if (connectionLost(m_failError)) {
+            bool alive = false;
+            m_control->value("SELECT 1", &alive);
+            r.message += alive ? QStringLiteral(" (the server still runs: this connection was killed or closed by it)")
+                               : QStringLiteral(" (the server does not answer any more: it stopped or restarted)");
+        }
+        return r;
+    }
+    if (!tooBig.isEmpty()) {
+        r.outcome = LoadResult::Outcome::Failed;
+        r.message = tooBig;
+        return r;
+    }
+    if (!reader.error().isEmpty()) {
+        r.outcome = LoadResult::Outcome::Failed;
+        r.message = QStringLiteral("Cannot read %1: %2").arg(m_path, reader.error());
+        return r;
+    }
+    r.outcome = LoadResult::Outcome::Loaded;
+    if (m_options.progress)
+        m_options.progress(m_total, m_total);
+    return r;
+}
+
+}  // namespace
+
+int defaultImportConnections()
+{
+    return std::clamp(QThread::idealThreadCount(), 2, 4);
+}
+
+LoadResult loadSqlFile(const QString &path, const LoadTarget &target, const LoadOptions &options)
+{
+    Loader loader(path, target, options);
+    return loader.run();
+}
+
+}  // namespace velmar

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+namespace velmar {
+
+// The server and database a file is loaded into. host "localhost" is the Unix socket the client
+// library finds itself (MYSQL_UNIX_PORT); "name:port" and "[v6]:port" go over TCP.
+struct LoadTarget {
+    QString host = QStringLiteral("localhost");
+    QString user;
+    QString password;
+    QString database;
+};
+
+struct LoadOptions {
+    int connections = 0;                       // 0: defaultImportConnections()
+    const std::atomic_bool *cancel = nullptr;  // set from another thread
+    // The file's bytes loaded so far and its size; called on the thread that called
+    // loadSqlFile, a few times a second and once at the end of a successful load.
+    std::function<void(qint64 doneBytes, qint64 totalBytes)> progress;
+};
+
+struct LoadResult {
+    enum class Outcome { Loaded, Cancelled, Failed, NeedsClient };
+    Outcome outcome = Outcome::Failed;
+    // Failed: ready for a message box, e.g. "ERROR 1064 (42000) at line 1234: You have an
+    // error ..."; NeedsClient: the client command found and its line.
+    QString message;
+    qint64 statements = 0;  // statements sent
+    int connections = 0;    // connections really used
+};
+
+// Connections that load fastest here: measured best at 2 on 2 cores, where the server needs
+// the other core; bigger machines get more, capped where the server's own locks stop gains.
+int defaultImportConnections();
+
+// Loads an SQL file (a dump as mysqldump writes it, with or without velmar's head and tail)
+// with the same outcome as "mysql --database=<database> < path", spreading the rows over several
+// connections. Blocks until the load ends; the database must exist.
+LoadResult loadSqlFile(const QString &path, const LoadTarget &target, const LoadOptions &options);
+
+}  // namespace velmar

@@ -1,0 +1,530 @@
+#include "SqlStatementReader.h"
+
+#include <QIODevice>
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace velmar {
+
+namespace {
+
+constexpr qint64 kBlockSize = 1 << 20;
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+bool isWordChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'
+           || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+bool sameWord(const QByteArray &word, const char *upper)
+{
+    return word.compare(upper, Qt::CaseInsensitive) == 0;
+}
+
+// The commands the client runs itself when a line starts with them and no statement is open.
+// Those that only change the client's own display are harmless here; every other one needs the
+// client.
+const char *const kHarmlessCommands[] = {"go", "ego", "warnings", "nowarning", "rehash"};
+const char *const kClientCommands[] = {"help", "clear", "connect", "edit", "exit", "nopager",
+                                       "notee", "pager", "print", "prompt", "quit",
+                                       "resetconnection", "source", "status", "system", "tee",
+                                       "charset"};
+
+// The leading words of statement text, as the server would read them: executable comments the
+// server runs are unwrapped, the others skipped; names lose their backquotes.
+struct Token {
+    QByteArray text;
+    bool quoted = false;  // a backquoted name or a string
+};
+
+std::vector<Token> leadingTokens(const QByteArray &sql, unsigned long serverVersion, int limit)
+{
+    std::vector<Token> out;
+    const char *p = sql.constData();
+    const qsizetype n = std::min<qsizetype>(sql.size(), 64 * 1024);
+    qsizetype i = 0;
+    while (i < n && int(out.size()) < limit) {
+        const char c = p[i];
+        if (isSpace(c)) {
+            ++i;
+        } else if (c == '/' && i + 2 < n && p[i + 1] == '*'
+                   && (p[i + 2] == '!' || (p[i + 2] == 'M' && i + 3 < n && p[i + 3] == '!'))) {
+            i += p[i + 2] == '!' ? 3 : 4;
+            unsigned long version = 0;
+            int digits = 0;
+            while (i < n && digits < 6 && p[i] >= '0' && p[i] <= '9') {
+                version = version * 10 + unsigned(p[i] - '0');
+                ++i;
+                ++digits;
+            }
+            if (version > serverVersion) {
+                // A comment to this server: skip it whole.
+                while (i + 1 < n && !(p[i] == '*' && p[i + 1] == '/'))
+                    ++i;
+                i += 2;
+            }
+        } else if (c == '*' && i + 1 < n && p[i + 1] == '/') {
+            i += 2;
+        } else if (c == '`' || c == '\'' || c == '"') {
+            Token t;
+            t.quoted = true;
+            ++i;
+            while (i < n) {
+                if (p[i] == c) {
+                    if (i + 1 < n && p[i + 1] == c) {
+                        t.text += c;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                if (c != '`' && p[i] == '\\' && i + 1 < n) {
+                    t.text += p[i + 1];
+                    i += 2;
+                    continue;
+                }
+                t.text += p[i++];
+            }
+            out.push_back(std::move(t));
+        } else if (isWordChar(c) || (c == '@' && i + 1 < n && (isWordChar(p[i + 1]) || p[i + 1] == '@'))) {
+            const qsizetype s = i;
+            ++i;
+            while (i < n && (isWordChar(p[i]) || p[i] == '@' || p[i] == '.'))
+                ++i;
+            out.push_back(Token{QByteArray(p + s, i - s), false});
+        } else {
+            out.push_back(Token{QByteArray(1, c), false});
+            ++i;
+        }
+    }
+    return out;
+}
+
+// The table name starting at tokens[i] ("db.t", `db`.`t`, `t`): the last part.
+QByteArray tableName(const std::vector<Token> &t, size_t i)
+{
+    if (i >= t.size())
+        return QByteArray();
+    QByteArray name = t[i].text;
+    if (!t[i].quoted && name.contains('.'))
+        name = name.mid(name.lastIndexOf('.') + 1);
+    // `db`.`t`: the tokenizer gives `db`, ".", `t`; "db.`t`" gives "db." then `t`.
+    if (i + 2 < t.size() && t[i + 1].text == "." && !t[i + 1].quoted)
+        return t[i + 2].text;
+    if (!t[i].quoted && t[i].text.endsWith('.') && i + 1 < t.size())
+        return t[i + 1].text;
+    return name;
+}
+
+}  // namespace
+
+SqlStatementReader::SqlStatementReader(QIODevice *device) : m_device(device) {}
+
+SqlStatementReader::~SqlStatementReader() = default;
+
+SqlStatement::Kind SqlStatementReader::classify(const QByteArray &text, QByteArray *name,
+                                                unsigned long serverVersion)
+{
+    using K = SqlStatement::Kind;
+    const std::vector<Token> t = leadingTokens(text, serverVersion, 48);
+    if (t.empty())
+        return K::Other;
+    auto word = [&](size_t i, const char *w) { return i < t.size() && !t[i].quoted && sameWord(t[i].text, w); };
+    auto setName = [&](const QByteArray &v) {
+        if (name)
+            *name = v;
+    };
+
+    if (word(0, "SET")) {
+        if (word(1, "GLOBAL") || word(1, "PASSWORD") || word(1, "ROLE") || word(1, "DEFAULT")
+            || word(1, "STATEMENT") || (t.size() > 1 && t[1].text.startsWith("@@global.")))
+            return K::Other;
+        return K::SessionSetting;
+    }
+    if (word(0, "COMMIT") || word(0, "ROLLBACK") || (word(0, "BEGIN") && !word(1, "NOT"))
+        || (word(0, "START") && word(1, "TRANSACTION")))
+        return K::Transaction;
+    if (word(0, "INSERT") || word(0, "REPLACE")) {
+        size_t i = 1;
+        while (word(i, "LOW_PRIORITY") || word(i, "DELAYED") || word(i, "HIGH_PRIORITY")
+               || word(i, "IGNORE") || word(i, "INTO"))
+            ++i;
+        const QByteArray table = tableName(t, i);
+        ++i;
+        while (i < t.size() && (t[i].text == "." || (!t[i].quoted && t[i - 1].text.endsWith('.'))))
+            ++i;
+        // A column list; then only VALUES makes a plain row insert (not INSERT ... SELECT).
+        if (i < t.size() && t[i].text == "(" && !t[i].quoted) {
+            const std::vector<Token> all = leadingTokens(text, serverVersion, 1 << 16);
+            i = 0;
+            int depth = 0;
+            bool seenOpen = false;
+            for (; i < all.size(); ++i) {
+                if (all[i].quoted)
+                    continue;
+                if (all[i].text == "(") {
+                    ++depth;
+                    seenOpen = true;
+                } else if (all[i].text == ")" && --depth == 0 && seenOpen) {
+                    ++i;
+                    break;
+                }
+            }
+            if (i < all.size() && !all[i].quoted
+                && (sameWord(all[i].text, "VALUES") || sameWord(all[i].text, "VALUE"))) {
+                setName(table);
+                return K::Insert;
+            }
+            return K::Other;
+        }
+        if (word(i, "VALUES") || word(i, "VALUE")) {
+            setName(table);
+            return K::Insert;
+        }
+        return K::Other;
+    }
+    if (word(0, "CREATE")) {
+        for (size_t i = 1; i < t.size(); ++i) {
+            if (t[i].text == "(" && !t[i].quoted)
+                break;
+            if (word(i, "TABLE")) {
+                size_t j = i + 1;
+                if (word(j, "IF") && word(j + 1, "NOT") && word(j + 2, "EXISTS"))
+                    j += 3;
+                setName(tableName(t, j));
+                return K::CreateTable;
+            }
+            if (word(i, "VIEW"))
+                return K::CreateView;
+            if (word(i, "TRIGGER"))
+                return K::CreateTrigger;
+            if (word(i, "PROCEDURE") || word(i, "FUNCTION"))
+                return K::CreateRoutine;
+            if (word(i, "EVENT"))
+                return K::CreateEvent;
+            if (word(i, "INDEX") || word(i, "DATABASE") || word(i, "SCHEMA") || word(i, "SEQUENCE")
+                || word(i, "USER") || word(i, "ROLE") || word(i, "SERVER"))
+                return K::Other;
+        }
+        return K::Other;
+    }
+    if (word(0, "DROP")) {
+        size_t i = 1;
+        if (word(i, "TEMPORARY"))
+            ++i;
+        if (!word(i, "TABLE"))
+            return K::Other;
+        ++i;
+        if (word(i, "IF") && word(i + 1, "EXISTS"))
+            i += 2;
+        setName(tableName(t, i));
+        return K::DropTable;
+    }
+    if (word(0, "LOCK") && (word(1, "TABLES") || word(1, "TABLE")))
+        return K::LockTables;
+    if (word(0, "UNLOCK") && (word(1, "TABLES") || word(1, "TABLE")))
+        return K::UnlockTables;
+    if (word(0, "USE") && t.size() > 1) {
+        setName(t[1].text);
+        return K::Use;
+    }
+    return K::Other;
+}
+
+bool SqlStatementReader::next(SqlStatement &statement)
+{
+    while (m_ready.empty()) {
+        if (!m_error.isEmpty())
+            return false;
+        const char *line = nullptr;
+        // Find the next line end in the block, reading more as needed.
+        qsizetype end = -1;
+        qsizetype scanned = m_blockPos;  // a long line is searched once, not again per block
+        for (;;) {
+            const char *base = m_block.constData() + scanned;
+            const void *nl = std::memchr(base, '\n', size_t(m_block.size() - scanned));
+            if (nl) {
+                end = static_cast<const char *>(nl) - m_block.constData();
+                break;
+            }
+            scanned = m_block.size();
+            if (m_eof)
+                break;
+            if (m_blockPos > 0) {
+                m_block.remove(0, m_blockPos);
+                scanned -= m_blockPos;
+                m_blockPos = 0;
+            }
+            const qsizetype old = m_block.size();
+            m_block.resize(old + kBlockSize);
+            const qint64 got = m_device->read(m_block.data() + old, kBlockSize);
+            if (got < 0) {
+                m_error = m_device->errorString();
+                m_block.resize(old);
+                return false;
+            }
+            m_block.resize(old + got);
+            if (got == 0)
+                m_eof = true;
+        }
+        line = m_block.constData() + m_blockPos;
+        const qint64 lineOffset = m_consumed;
+        if (end >= 0) {
+            const qsizetype len = end - m_blockPos;
+            ++m_lineNumber;
+            processLine(line, len, lineOffset);
+            m_consumed += len + 1;
+            m_blockPos = end + 1;
+        } else {
+            const qsizetype len = m_block.size() - m_blockPos;
+            if (len > 0) {
+                ++m_lineNumber;
+                processLine(line, len, lineOffset);
+                m_consumed += len;
+            }
+            m_block.clear();
+            m_blockPos = 0;
+            finishStatement(m_consumed);  // the client sends what is left at the end
+            if (m_ready.empty())
+                return false;
+        }
+    }
+    statement = std::move(m_ready.front());
+    m_ready.pop_front();
+    return true;
+}
+
+void SqlStatementReader::appendRun(const char *p, qsizetype n, qint64 fileOffset)
+{
+    if (m_text.isEmpty()) {
+        m_startLine = m_lineNumber;
+        m_startOffset = fileOffset;
+    }
+    m_text.append(p, n);
+}
+
+void SqlStatementReader::finishStatement(qint64 endOffset)
+{
+    if (m_text.isEmpty())
+        return;
+    SqlStatement s;
+    s.text = std::exchange(m_text, QByteArray());
+    s.line = m_startLine;
+    s.offset = m_startOffset;
+    s.endOffset = endOffset;
+    s.kind = classify(s.text, &s.name, m_serverVersion);
+    noteSqlMode(s);
+    m_ready.push_back(std::move(s));
+}
+
+void SqlStatementReader::emitCommand(const QByteArray &command, qint64 offset, qint64 endOffset)
+{
+    SqlStatement s;
+    s.kind = SqlStatement::Kind::ClientCommand;
+    s.command = command.trimmed();
+    s.line = m_lineNumber;
+    s.offset = offset;
+    s.endOffset = endOffset;
+    m_ready.push_back(std::move(s));
+}
+
+// The client reads strings by the session's sql_mode (NO_BACKSLASH_ESCAPES, ANSI_QUOTES) as the
+// server last reported it. The reader follows the SET statements that name sql_mode instead, so
+// that a pre-scan and the load cut the file alike; dumps only ever restore their own mode.
+void SqlStatementReader::noteSqlMode(const SqlStatement &s)
+{
+    if (s.kind != SqlStatement::Kind::SessionSetting)
+        return;
+    const QByteArray upper = s.text.left(4096).toUpper();
+    if (!upper.contains("SQL_MODE"))
+        return;
+    m_noBackslashEscapes = upper.contains("NO_BACKSLASH_ESCAPES");
+    m_ansiQuotes = upper.contains("ANSI_QUOTES") || upper.contains("'ANSI") || upper.contains(",ANSI'")
+                   || upper.contains(",ANSI,") || upper.contains("ORACLE") || upper.contains("POSTGRESQL")
+                   || upper.contains("MSSQL") || upper.contains("DB2") || upper.contains("MAXDB");
+}
+
+bool SqlStatementReader::namedCommand(const char *p, qsizetype n, qint64 lineOffset)
+{
+    qsizetype i = 0;
+    while (i < n && isSpace(p[i]))
+        ++i;
+    const qsizetype s = i;
+    while (i < n && ((p[i] >= 'a' && p[i] <= 'z') || (p[i] >= 'A' && p[i] <= 'Z')))
+        ++i;
+    if (i == s || (i < n && !isSpace(p[i]) && p[i] != ';'))
+        return false;
+    const QByteArray word = QByteArray(p + s, i - s).toLower();
+    const qint64 endOffset = lineOffset + n;
+    auto argument = [&]() {
+        qsizetype j = i;
+        while (j < n && isSpace(p[j]))
+            ++j;
+        QByteArray arg;
+        if (j < n && (p[j] == '`' || p[j] == '\'' || p[j] == '"')) {
+            const char q = p[j++];
+            while (j < n) {
+                if (p[j] == q) {
+                    if (q == '`' && j + 1 < n && p[j + 1] == q) {
+                        arg += q;
+                        j += 2;
+                        continue;
+                    }
+                    break;
+                }
+                arg += p[j++];
+            }
+            return arg;
+        }
+        while (j < n && !isSpace(p[j]))
+            arg += p[j++];
+        return arg;
+    };
+
+    if (word == "delimiter") {
+        const QByteArray d = argument();
+        if (!d.isEmpty())
+            m_delimiter = d;
+        return true;
+    }
+    if (word == "use") {
+        QByteArray db = argument();
+        if (db.endsWith(m_delimiter))
+            db.chop(m_delimiter.size());
+        SqlStatement st;
+        st.kind = SqlStatement::Kind::Use;
+        st.name = db;
+        st.command = QByteArray(p + s, n - s).trimmed();
+        st.text = st.command;
+        st.line = m_lineNumber;
+        st.offset = lineOffset + s;
+        st.endOffset = endOffset;
+        m_ready.push_back(std::move(st));
+        return true;
+    }
+    for (const char *h : kHarmlessCommands) {
+        if (word == h)
+            return true;
+    }
+    for (const char *c : kClientCommands) {
+        if (word == c) {
+            emitCommand(QByteArray(p + s, n - s), lineOffset + s, endOffset);
+            return true;
+        }
+    }
+    return false;
+}
+
+void SqlStatementReader::processLine(const char *p, qsizetype n, qint64 lineOffset)
+{
+    if (n > 0 && p[n - 1] == '\r')
+        --n;
+    if (m_text.isEmpty() && !m_quote && !m_mlComment && namedCommand(p, n, lineOffset))
+        return;
+
+    const char *d = m_delimiter.constData();
+    const qsizetype dn = m_delimiter.size();
+    qsizetype run = 0;  // first byte not yet copied into the statement
+    qsizetype i = 0;
+    auto flush = [&](qsizetype end) {
+        if (end > run)
+            appendRun(p + run, end - run, lineOffset + run);
+        run = end;
+    };
+    while (i < n) {
+        if (m_mlComment) {
+            const char *close = nullptr;
+            for (qsizetype j = i; j + 1 < n; ++j) {
+                if (p[j] == '*' && p[j + 1] == '/') {
+                    close = p + j;
+                    break;
+                }
+            }
+            if (!close) {
+                i = run = n;
+                break;
+            }
+            m_mlComment = false;
+            i = run = (close - p) + 2;
+            continue;
+        }
+        if (m_quote) {
+            const bool escapes = m_quote != '`' && !m_noBackslashEscapes && !(m_quote == '"' && m_ansiQuotes);
+            while (i < n) {
+                const char c = p[i];
+                if (c == m_quote) {
+                    m_quote = 0;
+                    ++i;
+                    break;
+                }
+                i += (c == '\\' && escapes) ? 2 : 1;
+            }
+            if (i > n)
+                i = n;
+            continue;
+        }
+        const char c = p[i];
+        if (run == i && m_text.isEmpty() && isSpace(c)) {
+            run = ++i;
+            continue;
+        }
+        if (c == '\\') {
+            if (i + 1 >= n) {
+                ++i;
+                continue;
+            }
+            const char k = p[i + 1];
+            if (k == 'N') {  // \N is NULL, sent as written
+                i += 2;
+                continue;
+            }
+            flush(i);
+            if (k == 'g' || k == 'G') {  // the client's "go": ends the statement
+                i = run = i + 2;
+                finishStatement(lineOffset + i);
+                continue;
+            }
+            if (k == '-') {  // the client's sandbox switch (newer dumps' first line): not sent
+                i = run = i + 2;
+                continue;
+            }
+            emitCommand(QByteArray(p + i, n - i), lineOffset + i, lineOffset + n);
+            i = run = n;
+            break;
+        }
+        if (c == d[0] && n - i >= dn && std::memcmp(p + i, d, size_t(dn)) == 0) {
+            flush(i);
+            i = run = i + dn;
+            finishStatement(lineOffset + i);
+            continue;
+        }
+        if (c == '#' || (c == '-' && i + 1 < n && p[i + 1] == '-' && (i + 2 == n || isSpace(p[i + 2])))) {
+            flush(i);
+            i = run = n;
+            break;
+        }
+        if (c == '/' && i + 1 < n && p[i + 1] == '*'
+            && !(i + 2 < n && (p[i + 2] == '!' || (p[i + 2] == 'M' && i + 3 < n && p[i + 3] == '!')))) {
+            flush(i);
+            m_mlComment = true;
+            i = run = i + 2;
+            continue;
+        }
+        if (c == '\'' || c == '"' || c == '`')
+            m_quote = c;
+        ++i;
+    }
+    flush(n);
+    if (!m_mlComment && !m_text.isEmpty())
+        m_text += '\n';
+}
+
+}  // namespace velmar

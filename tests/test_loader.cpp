@@ -1,0 +1,420 @@
+// The SQL loader: the reader's cuts, then loads into the test server compared with what the real
+// mysql client makes of the same file.
+#include "SqlLoader.h"
+#include "SqlStatementReader.h"
+#include "TestServer.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+using namespace velmar;
+using namespace velmar::test;
+
+namespace {
+
+const QByteArray kHead = "SET AUTOCOMMIT = 0;\r\nSET FOREIGN_KEY_CHECKS=0;\r\n";
+const QByteArray kTail = "SET FOREIGN_KEY_CHECKS = 1;\r\nCOMMIT;\r\nSET AUTOCOMMIT = 1;\r\n";
+
+const char *const kKindNames[] = {"set", "tx", "insert", "create-table", "drop-table", "lock", "unlock",
+                                  "view", "trigger", "routine", "event", "use", "client", "other"};
+
+// "line:kind:name:text" for each statement the reader gives.
+QStringList cut(const QByteArray &input)
+{
+    QBuffer b;
+    b.setData(input);
+    b.open(QIODevice::ReadOnly);
+    SqlStatementReader r(&b);
+    QStringList out;
+    SqlStatement s;
+    while (r.next(s)) {
+        const QByteArray body = s.kind == SqlStatement::Kind::ClientCommand ? s.command : s.text;
+        out << QString::number(s.line) + u':' + QLatin1String(kKindNames[int(s.kind)]) + u':'
+                   + QString::fromUtf8(s.name) + u':' + QString::fromUtf8(body);
+    }
+    return out;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+LoadTarget target(const QString &db)
+{
+    LoadTarget t;
+    t.user = QStringLiteral("root");
+    t.password = QString::fromLatin1(TestServer::rootPassword);
+    t.database = db;
+    return t;
+}
+
+void recreate(const QString &db)
+{
+    QCOMPARE(TestServer::exec(QStringLiteral("DROP DATABASE IF EXISTS `%1`; CREATE DATABASE `%1`").arg(db)), QString());
+}
+
+// Runs a client program against the test server; returns its standard error.
+QString runProgram(const QStringList &names, const QStringList &args, const QString &in, const QString &out)
+{
+    QProcess p;
+    if (!in.isEmpty())
+        p.setStandardInputFile(in);
+    if (!out.isEmpty())
+        p.setStandardOutputFile(out);
+    for (const QString &name : names) {
+        p.start(name, QStringList{QStringLiteral("--user=root"),
+                                  QStringLiteral("--password=") + QLatin1String(TestServer::rootPassword)} + args);
+        if (p.waitForStarted(10000))
+            break;
+    }
+    p.waitForFinished(300000);
+    return QString::fromUtf8(p.readAllStandardError()).trimmed();
+}
+
+// Everything that must match between two loads of one file, with the database name replaced.
+QStringList snapshot(const QString &db)
+{
+    QStringList out;
+    const auto q = [&](const QString &sql) { return TestServer::rows(sql.arg(db)); };
+    const auto add = [&](QStringList rows, bool dropLast = false) {
+        for (QString row : rows) {
+            if (dropLast)
+                row = row.section(u'\t', 0, -2);  // the creation time
+            if (row.startsWith(db + u'.'))  // CHECKSUM TABLE names db.table
+                row.replace(0, db.size(), QStringLiteral("DB"));
+            out << row.replace(u'`' + db + u'`', QStringLiteral("`DB`"));
+        }
+    };
+    for (const QString &t : q("SELECT table_name FROM information_schema.tables WHERE table_schema='%1' "
+                              "AND table_type='BASE TABLE' ORDER BY 1")) {
+        const QString name = QString(t).replace(u'`', QStringLiteral("``"));
+        add(TestServer::rows(QStringLiteral("CHECKSUM TABLE `%1`.`%2` EXTENDED").arg(db, name)));
+        add(TestServer::rows(QStringLiteral("SHOW CREATE TABLE `%1`.`%2`").arg(db, name)));
+    }
+    add(q("SELECT table_name, auto_increment, table_collation FROM information_schema.tables "
+          "WHERE table_schema='%1' ORDER BY 1"));
+    for (const QString &v : q("SELECT table_name FROM information_schema.views WHERE table_schema='%1' ORDER BY 1"))
+        add(TestServer::rows(QStringLiteral("SHOW CREATE VIEW `%1`.`%2`").arg(db, v)));
+    for (const QString &t : q("SELECT trigger_name FROM information_schema.triggers WHERE trigger_schema='%1'"))
+        add(TestServer::rows(QStringLiteral("SHOW CREATE TRIGGER `%1`.`%2`").arg(db, t)), true);
+    for (const QString &r : q("SELECT CONCAT(routine_type, ' `%1`.`', routine_name, '`') FROM "
+                              "information_schema.routines WHERE routine_schema='%1' ORDER BY 1"))
+        add(TestServer::rows(QStringLiteral("SHOW CREATE ") + r));
+    for (const QString &e : q("SELECT event_name FROM information_schema.events WHERE event_schema='%1'"))
+        add(TestServer::rows(QStringLiteral("SHOW CREATE EVENT `%1`.`%2`").arg(db, e)));
+    return out;
+}
+
+// The process list entry of a running statement (its connection id), or 0.
+qulonglong runningId(const QString &info)
+{
+    return TestServer::value(QStringLiteral("SELECT id FROM information_schema.processlist WHERE info = '%1'").arg(info)).toULongLong();
+}
+
+}  // namespace
+
+class TestLoader : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (TestServer::available())
+            TestServer::exportEnvironment();
+    }
+
+    void reader_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QStringList>("statements");
+        QTest::newRow("quotes and escapes")
+            << QByteArray("SELECT 'a;b''c', \"d\\\";e\", `f;``g`;SELECT '\\\\';\n")
+            << QStringList{"1:other::SELECT 'a;b''c', \"d\\\";e\", `f;``g`", "1:other::SELECT '\\\\'"};
+        QTest::newRow("comments dropped")
+            << QByteArray("-- dump\n#\n  /* x */ SELECT 1 /* y\n;z */ + 2 -- t\n--\n, 3 # h\n;SELECT 4 --5;")
+            << QStringList{"3:other::SELECT 1  + 2 \n\n, 3 \n", "7:other::SELECT 4 --5"};
+        QTest::newRow("executable comments kept")
+            << QByteArray("/*!40101 SET NAMES utf8mb4 */;\n/*!40000 ALTER TABLE `t` DISABLE KEYS */;\n/*M!100100 SET @a=1 */;\n")
+            << QStringList{"1:set::/*!40101 SET NAMES utf8mb4 */", "2:other::/*!40000 ALTER TABLE `t` DISABLE KEYS */",
+                           "3:set::/*M!100100 SET @a=1 */"};
+        QTest::newRow("delimiter and trigger")
+            << QByteArray("DELIMITER ;;\n/*!50003 CREATE*/ /*!50017 DEFINER=`root`@`localhost`*/ /*!50003 TRIGGER tr "
+                          "AFTER INSERT ON a FOR EACH ROW BEGIN -- c\n  SET @x = 1; # h\nEND */;;\ndelimiter ;\nSELECT 2;")
+            << QStringList{"2:trigger::/*!50003 CREATE*/ /*!50017 DEFINER=`root`@`localhost`*/ /*!50003 TRIGGER tr "
+                           "AFTER INSERT ON a FOR EACH ROW BEGIN \n  SET @x = 1; \nEND */",
+                           "6:other::SELECT 2"};
+        QTest::newRow("CR LF and sandbox line")
+            << QByteArray(kHead + "/*M!999999\\- enable the sandbox mode */ \n-- MariaDB dump\n"
+                                  "/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE */;\r\n" + kTail)
+            << QStringList{"1:set::SET AUTOCOMMIT = 0", "2:set::SET FOREIGN_KEY_CHECKS=0",
+                           "3:set::/*M!999999 enable the sandbox mode */ \n\n/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE */",
+                           "6:set::SET FOREIGN_KEY_CHECKS = 1", "7:tx::COMMIT", "8:set::SET AUTOCOMMIT = 1"};
+        QTest::newRow("classified")
+            << QByteArray("INSERT INTO `a``b` VALUES (1);\nINSERT IGNORE INTO db.t (x, `y`) VALUES (2);\n"
+                          "REPLACE INTO `한글` VALUES (3);\nINSERT INTO t (x) SELECT 1;\n"
+                          "CREATE TABLE IF NOT EXISTS `c` (x int);\nDROP TABLE IF EXISTS `c`;\n"
+                          "LOCK TABLES `c` WRITE;\nUNLOCK TABLES;\n/*!50001 CREATE ALGORITHM=UNDEFINED */\n"
+                          "/*!50013 DEFINER=`root`@`localhost` SQL SECURITY DEFINER */\n/*!50001 VIEW `v` AS select 1 */;\n"
+                          "CREATE DEFINER=`root`@`%` FUNCTION `f`() RETURNS int(11)\nRETURN 1;\n"
+                          "/*!50106 CREATE*/ /*!50117 DEFINER=`root`@`localhost`*/ /*!50106 EVENT `e` ON SCHEDULE "
+                          "EVERY 1 DAY DO SELECT 1 */;\n")
+            << QStringList{"1:insert:a`b:INSERT INTO `a``b` VALUES (1)", "2:insert:t:INSERT IGNORE INTO db.t (x, `y`) VALUES (2)",
+                           "3:insert:한글:REPLACE INTO `한글` VALUES (3)", "4:other::INSERT INTO t (x) SELECT 1",
+                           "5:create-table:c:CREATE TABLE IF NOT EXISTS `c` (x int)", "6:drop-table:c:DROP TABLE IF EXISTS `c`",
+                           "7:lock::LOCK TABLES `c` WRITE", "8:unlock::UNLOCK TABLES",
+                           "9:view::/*!50001 CREATE ALGORITHM=UNDEFINED */\n/*!50013 DEFINER=`root`@`localhost` SQL "
+                           "SECURITY DEFINER */\n/*!50001 VIEW `v` AS select 1 */",
+                           "12:routine::CREATE DEFINER=`root`@`%` FUNCTION `f`() RETURNS int(11)\nRETURN 1",
+                           "14:event::/*!50106 CREATE*/ /*!50117 DEFINER=`root`@`localhost`*/ /*!50106 EVENT `e` ON "
+                           "SCHEDULE EVERY 1 DAY DO SELECT 1 */"};
+        QTest::newRow("client commands")
+            << QByteArray("SELECT 1\\g SELECT 2;\nsource x.sql\nSELECT 3; \\! ls\n  USE `other`;\nwarnings\nSELECT 4 \\N;")
+            << QStringList{"1:other::SELECT 1", "1:other::SELECT 2", "2:client::source x.sql", "3:other::SELECT 3",
+                           "3:client::\\! ls", "4:use:other:USE `other`;", "6:other::SELECT 4 \\N"};
+    }
+
+    void reader()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QStringList, statements);
+        QCOMPARE(cut(input), statements);
+    }
+
+    // A file with a command only the client runs is refused before anything is loaded.
+    void needsClient_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("line");
+        QTest::newRow("source") << QByteArray("source other.sql") << 4;
+        QTest::newRow("system") << QByteArray("\\! touch x") << 4;
+        QTest::newRow("use another database") << QByteArray("USE mysql;") << 4;
+        QTest::newRow("charset") << QByteArray("charset latin1") << 4;
+    }
+
+    void needsClient()
+    {
+        VELMAR_REQUIRE_SERVER();
+        QFETCH(QByteArray, command);
+        QFETCH(int, line);
+        recreate(QStringLiteral("lneeds"));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("n.sql"));
+        writeFile(path, kHead + "CREATE TABLE early (id int);\n" + command + "\nCREATE TABLE late (id int);\n");
+        const LoadResult r = loadSqlFile(path, target(QStringLiteral("lneeds")), LoadOptions());
+        QCOMPARE(r.outcome, LoadResult::Outcome::NeedsClient);
+        QVERIFY2(r.message.contains(QStringLiteral(" at line %1 ").arg(line)), qPrintable(r.message));
+        QCOMPARE(TestServer::rows(QStringLiteral("SHOW TABLES FROM lneeds")), QStringList());
+    }
+
+    void sameAsClient()
+    {
+        VELMAR_REQUIRE_SERVER();
+        recreate(QStringLiteral("lsrc"));
+        QString bytes;
+        for (int i = 0; i < 256; ++i)
+            bytes += QStringLiteral("%1").arg(i, 2, 16, QLatin1Char('0'));
+        const QString made = TestServer::exec(QStringLiteral(R"(USE lsrc;
+CREATE TABLE parent (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(50)) AUTO_INCREMENT=7;
+CREATE TABLE `child``s 한글` (id INT AUTO_INCREMENT PRIMARY KEY, parent_id INT, note TEXT,
+  twice INT AS (parent_id * 2) VIRTUAL, plus VARCHAR(20) AS (CONCAT(parent_id, 'x')) PERSISTENT,
+  FOREIGN KEY (parent_id) REFERENCES parent (id)) AUTO_INCREMENT=50000;
+CREATE TABLE blobs (id INT PRIMARY KEY, b LONGBLOB);
+CREATE TABLE legacy (id INT PRIMARY KEY, t VARCHAR(50)) DEFAULT CHARSET=euckr;
+CREATE TABLE empty_one (id INT PRIMARY KEY) DEFAULT CHARSET=latin1;
+CREATE TABLE log (id INT AUTO_INCREMENT PRIMARY KEY, msg VARCHAR(100));
+SET max_recursive_iterations = 10000;
+INSERT INTO parent (name) WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s WHERE n < 3000)
+  SELECT CONCAT('이름 ''', n, '\\;') FROM s;
+INSERT INTO `child``s 한글` (parent_id, note) SELECT id, REPEAT('한글 메모; ', id % 40) FROM parent;
+INSERT INTO blobs VALUES (1, UNHEX('%1')), (2, REPEAT(UNHEX('00FF27225C0D0A1A3B'), 600000));
+INSERT INTO legacy VALUES (1, '한국어'), (2, 'latin');
+CREATE VIEW v1 AS SELECT id, name FROM parent;
+CREATE VIEW `v2 한` AS SELECT id FROM v1 WHERE id > 1;
+CREATE TRIGGER trg AFTER INSERT ON parent FOR EACH ROW BEGIN -- keeps a log
+  INSERT INTO log (msg) VALUES (CONCAT('p', NEW.id)); /* one row */
+END;
+CREATE PROCEDURE proc(IN x INT) BEGIN
+  # counts
+  SELECT COUNT(*) FROM parent WHERE id > x;
+END;
+CREATE FUNCTION f(x INT) RETURNS INT DETERMINISTIC RETURN x * 2;
+CREATE EVENT ev ON SCHEDULE EVERY 1 DAY STARTS '2030-01-01 00:00:00' DISABLE DO DELETE FROM log WHERE id < 0;
+INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
+        QVERIFY2(made.isEmpty(), qPrintable(made));
+
+        QTemporaryDir dir;
+        const QString dump = dir.filePath(QStringLiteral("lsrc.sql"));
+        // Small INSERTs: many statements per table, so several connections share each table.
+        QCOMPARE(runProgram({QStringLiteral("mysqldump"), QStringLiteral("mariadb-dump")},
+                            {QStringLiteral("-q"), QStringLiteral("-e"), QStringLiteral("--routines"),
+                             QStringLiteral("--triggers"), QStringLiteral("--events"),
+                             QStringLiteral("--net-buffer-length=16384"), QStringLiteral("lsrc")},
+                            QString(), dump),
+                 QString());
+        QFile f(dump);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString wrapped = dir.filePath(QStringLiteral("lsrc_2.sql"));
+        writeFile(wrapped, kHead + f.readAll() + kTail);
+
+        recreate(QStringLiteral("lclient"));
+        QCOMPARE(runProgram({QStringLiteral("mysql"), QStringLiteral("mariadb")},
+                            {QStringLiteral("--database=lclient")}, wrapped, QString()),
+                 QString());
+        const QStringList expected = snapshot(QStringLiteral("lclient"));
+        QCOMPARE(expected.size(), 6 * 2 + 8 + 2 + 1 + 2 + 1);
+        for (int connections : {1, 3}) {
+            const QString db = QStringLiteral("lload%1").arg(connections);
+            recreate(db);
+            LoadOptions o;
+            o.connections = connections;
+            QList<qint64> seen;
+            o.progress = [&](qint64 done, qint64 total) {
+                QCOMPARE(total, QFileInfo(wrapped).size());
+                seen << done;
+            };
+            const LoadResult r = loadSqlFile(wrapped, target(db), o);
+            QVERIFY2(r.outcome == LoadResult::Outcome::Loaded, qPrintable(r.message));
+            QCOMPARE(r.connections, connections);
+            QCOMPARE(seen.last(), QFileInfo(wrapped).size());
+            QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+            QCOMPARE(snapshot(db), expected);
+        }
+    }
+
+    // Session settings hold on every connection: each row records the session it was sent on.
+    void sessionLikeClient_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<int>("connectionsUsed");
+        QTest::newRow("dump settings") << QByteArray("/*!40101 SET NAMES latin1 */;\n/*!40103 SET TIME_ZONE='+09:00' */;\n"
+                                                     "SET @x = 'v';\nSET AUTOCOMMIT = 0;\nSET FOREIGN_KEY_CHECKS=0;\n")
+                                       << 3;
+        // Before any SET NAMES: the client's own character set; with foreign keys checked, one connection.
+        QTest::newRow("client defaults") << QByteArray() << 1;
+    }
+
+    void sessionLikeClient()
+    {
+        VELMAR_REQUIRE_SERVER();
+        QFETCH(QByteArray, settings);
+        QFETCH(int, connectionsUsed);
+        QByteArray file = settings + "CREATE TABLE s (n INT, cs VARCHAR(30), tz VARCHAR(30), x VARCHAR(9), ac INT, "
+                                     "fk INT, cid BIGINT, z INT);\n";
+        for (int n = 1; n <= 6; ++n)
+            file += "INSERT INTO s VALUES (" + QByteArray::number(n) + ", @@character_set_client, @@time_zone, @x, "
+                    "@@autocommit, @@foreign_key_checks, CONNECTION_ID(), SLEEP(0.2));\n";
+        file += "COMMIT;\n";
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("s.sql"));
+        writeFile(path, file);
+        recreate(QStringLiteral("lsclient"));
+        QCOMPARE(runProgram({QStringLiteral("mysql"), QStringLiteral("mariadb")}, {QStringLiteral("--database=lsclient")},
+                            path, QString()),
+                 QString());
+        recreate(QStringLiteral("lsload"));
+        LoadOptions o;
+        o.connections = 3;
+        const LoadResult r = loadSqlFile(path, target(QStringLiteral("lsload")), o);
+        QVERIFY2(r.outcome == LoadResult::Outcome::Loaded, qPrintable(r.message));
+        const QString rows = QStringLiteral("SELECT n, cs, tz, x, ac, fk FROM `%1`.s ORDER BY n");
+        QCOMPARE(TestServer::rows(rows.arg(QStringLiteral("lsload"))), TestServer::rows(rows.arg(QStringLiteral("lsclient"))));
+        QCOMPARE(TestServer::value(QStringLiteral("SELECT COUNT(DISTINCT cid) FROM lsload.s")).toInt(), connectionsUsed);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("message");  // a pattern; "client" takes the mysql client's line
+        QTest::addColumn<QString>("absent");   // a table that must not exist afterwards
+        const QByteArray rows = "CREATE TABLE a (id INT PRIMARY KEY);\nINSERT INTO a VALUES (1),(2);\n"
+                                "INSERT INTO a VALUES (3);\nINSERT INTO a VALUES (4);\n";
+        QTest::newRow("syntax error") << rows + "SELEC 1;\nCREATE TABLE later (id int);\n" << QString() << 2
+                                      << QStringLiteral("client") << QStringLiteral("later");
+        QTest::newRow("too big") << rows + "INSERT INTO a VALUES (5);\nINSERT INTO a VALUES (<BIG>);\nCREATE TABLE later (id int);\n"
+                                 << QString() << 2
+                                 << QStringLiteral("^ERROR at line 8: the statement is \\d+ bytes, more than the server's "
+                                                   "max_allowed_packet of \\d+ bytes; nothing from this statement on was sent\\.$")
+                                 << QStringLiteral("later");
+        QTest::newRow("connection killed") << rows + "DO SLEEP(30);\nCREATE TABLE later (id int);\n" << QStringLiteral("kill") << 2
+                                           << QStringLiteral("^ERROR (2013|1927) \\(\\w+\\) at line 7: .+ \\(the server still runs: "
+                                                             "this connection was killed or closed by it\\)$")
+                                           << QStringLiteral("later");
+        QTest::newRow("cancel") << rows + "DO SLEEP(30);\nCREATE TABLE later (id int);\n" << QStringLiteral("cancel") << 1
+                                << QString() << QStringLiteral("later");
+    }
+
+    void failures()
+    {
+        VELMAR_REQUIRE_SERVER();
+        QFETCH(QByteArray, body);
+        QFETCH(QString, action);
+        QFETCH(int, outcome);
+        QFETCH(QString, message);
+        QFETCH(QString, absent);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("f.sql"));
+        const qint64 maxPacket = TestServer::value(QStringLiteral("SELECT @@max_allowed_packet")).toLongLong();
+        body.replace(QByteArray("<BIG>"), QByteArray(QByteArray("'") + QByteArray(maxPacket, 'x') + "'"));
+        writeFile(path, kHead + body + kTail);
+
+        std::atomic_bool cancel{false};
+        QElapsedTimer clock;
+        clock.start();
+        std::atomic<qint64> cancelledAt{-1};
+        std::thread actor([&] {
+            if (action.isEmpty())
+                return;
+            QElapsedTimer wait;
+            wait.start();
+            qulonglong id = 0;
+            while (!(id = runningId(QStringLiteral("DO SLEEP(30)"))) && wait.elapsed() < 20000)
+                QThread::msleep(50);
+            if (action == QStringLiteral("kill")) {
+                TestServer::exec(QStringLiteral("KILL CONNECTION %1").arg(id));
+            } else {
+                cancelledAt = clock.elapsed();
+                cancel = true;
+            }
+        });
+        recreate(QStringLiteral("lfail"));
+        LoadOptions o;
+        o.connections = 3;
+        o.cancel = &cancel;
+        const LoadResult r = loadSqlFile(path, target(QStringLiteral("lfail")), o);
+        const qint64 returnedAt = clock.elapsed();
+        actor.join();
+        QCOMPARE(int(r.outcome), outcome);
+        if (message == QStringLiteral("client")) {
+            recreate(QStringLiteral("lfail"));
+            // The client's own last line, e.g. "ERROR 1064 (42000) at line 7: You have an error ...".
+            message = runProgram({QStringLiteral("mysql"), QStringLiteral("mariadb")},
+                                 {QStringLiteral("--database=lfail")}, path, QString()).section(u'\n', -1);
+            QVERIFY2(message.startsWith(QStringLiteral("ERROR 1064 (42000) at line 7: ")), qPrintable(message));
+            message = u'^' + QRegularExpression::escape(message) + u'$';
+        }
+        if (!message.isEmpty())
+            QVERIFY2(QRegularExpression(message).match(r.message).hasMatch(), qPrintable(r.message));
+        if (action == QStringLiteral("cancel")) {
+            QVERIFY(cancelledAt >= 0);
+            QVERIFY2(returnedAt - cancelledAt < 1000, qPrintable(QString::number(returnedAt - cancelledAt)));
+            QCOMPARE(runningId(QStringLiteral("DO SLEEP(30)")), 0ull);
+        }
+        QCOMPARE(TestServer::rows(QStringLiteral("SHOW TABLES FROM lfail LIKE '%1'").arg(absent)), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLoader)
+#include "test_loader.moc"
