@@ -34,8 +34,8 @@ struct LoadResult {
     int connections = 0;    // connections really used
 };
 
-// Connections that load fastest here: measured best at 2 on 2 cores, where the server needs
-// the other core; bigger machines get more, capped where the server's own locks stop gains.
+// The connections a load uses by default: one more than the processor's threads (3 on 2 cores,
+// where 3 measured best), at most 6, since rows of one table contend inside the server.
 int defaultImportConnections();
 
 // Loads an SQL file (a dump as mysqldump writes it, with or without velmar's head and tail)
