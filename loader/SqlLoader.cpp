@@ -114,7 +114,14 @@ LoadResult Loader::preScan(QFile &file)
 {
     SqlStatementReader reader(&file);
     SqlStatement s;
+    QElapsedTimer clock;
+    clock.start();
     while (reader.next(s)) {
+        // Nothing is loaded yet, but the caller hears that the load is alive.
+        if (m_options.progress && clock.elapsed() >= 200) {
+            clock.restart();
+            m_options.progress(0, m_total);
+        }
         if (cancelRequested()) {
             LoadResult r;
             r.outcome = LoadResult::Outcome::Cancelled;

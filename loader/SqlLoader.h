@@ -20,7 +20,8 @@ struct LoadOptions {
     int connections = 0;                       // 0: defaultImportConnections()
     const std::atomic_bool *cancel = nullptr;  // set from another thread
     // The file's bytes loaded so far and its size; called on the thread that called
-    // loadSqlFile, a few times a second and once at the end of a successful load.
+    // loadSqlFile, a few times a second (0 while the file is first scanned for client
+    // commands) and once at the end of a successful load.
     std::function<void(qint64 doneBytes, qint64 totalBytes)> progress;
 };
 
