@@ -42,7 +42,7 @@ struct Job {
     QByteArray text;
     qint64 line = 0;
     qint64 bytes = 0;     // file bytes this job stands for (progress)
-    bool rows = false;    // a plain row INSERT: committed at once when a transaction is open
+    bool rows = false;    // a plain row INSERT (sent again after a deadlock)
     bool counted = false; // counts as one statement sent
 };
 
@@ -114,7 +114,14 @@ LoadResult Loader::preScan(QFile &file)
 {
     SqlStatementReader reader(&file);
     SqlStatement s;
+    QElapsedTimer clock;
+    clock.start();
     while (reader.next(s)) {
+        // Nothing is loaded yet, but the caller hears that the load is alive.
+        if (m_options.progress && clock.elapsed() >= 200) {
+            clock.restart();
+            m_options.progress(0, m_total);
+        }
         if (cancelRequested()) {
             LoadResult r;
             r.outcome = LoadResult::Outcome::Cancelled;
@@ -180,8 +187,9 @@ void Loader::workerLoop(Worker &w)
         for (int retry = 0; !ok && job.rows && c.errorNumber() == 1213 && retry < kDeadlockRetries; ++retry)
             ok = c.exec(job.text);
         // With autocommit off the file would build one transaction over all its rows; each
-        // batch of rows is committed instead, so the server never holds it.
-        if (ok && job.rows && c.inTransaction())
+        // statement is committed instead, so the server never holds it, a retried batch is
+        // the whole transaction, and no connection keeps locks that another one waits for.
+        if (ok && c.inTransaction())
             ok = c.exec(QByteArrayLiteral("COMMIT"));
         const unsigned error = ok ? 0 : c.errorNumber();
         const QString message = ok ? QString() : c.errorText(job.line);
@@ -446,7 +454,7 @@ LoadResult Loader::run()
 
 int defaultImportConnections()
 {
-    return std::clamp(QThread::idealThreadCount(), 2, 4);
+    return std::clamp(QThread::idealThreadCount() + 1, 2, 6);
 }
 
 LoadResult loadSqlFile(const QString &path, const LoadTarget &target, const LoadOptions &options)

@@ -20,7 +20,8 @@ struct LoadOptions {
     int connections = 0;                       // 0: defaultImportConnections()
     const std::atomic_bool *cancel = nullptr;  // set from another thread
     // The file's bytes loaded so far and its size; called on the thread that called
-    // loadSqlFile, a few times a second and once at the end of a successful load.
+    // loadSqlFile, a few times a second (0 while the file is first scanned for client
+    // commands) and once at the end of a successful load.
     std::function<void(qint64 doneBytes, qint64 totalBytes)> progress;
 };
 
@@ -34,8 +35,8 @@ struct LoadResult {
     int connections = 0;    // connections really used
 };
 
-// Connections that load fastest here: measured best at 2 on 2 cores, where the server needs
-// the other core; bigger machines get more, capped where the server's own locks stop gains.
+// The connections a load uses by default: one more than the processor's threads (3 on 2 cores,
+// where 3 measured best), at most 6, since rows of one table contend inside the server.
 int defaultImportConnections();
 
 // Loads an SQL file (a dump as mysqldump writes it, with or without velmar's head and tail)

@@ -434,6 +434,9 @@ void SqlStatementReader::processLine(const char *p, qsizetype n, qint64 lineOffs
     const qsizetype dn = m_delimiter.size();
     qsizetype run = 0;  // first byte not yet copied into the statement
     qsizetype i = 0;
+    // As the client does, a comment closed on this line is replaced by a space when the next
+    // byte sent is not one already ("1/* c */,2" is sent as "1 ,2").
+    bool needSpace = false;
     auto flush = [&](qsizetype end) {
         if (end > run)
             appendRun(p + run, end - run, lineOffset + run);
@@ -453,6 +456,7 @@ void SqlStatementReader::processLine(const char *p, qsizetype n, qint64 lineOffs
                 break;
             }
             m_mlComment = false;
+            needSpace = true;
             i = run = (close - p) + 2;
             continue;
         }
@@ -517,6 +521,14 @@ void SqlStatementReader::processLine(const char *p, qsizetype n, qint64 lineOffs
             m_mlComment = true;
             i = run = i + 2;
             continue;
+        }
+        if (needSpace) {
+            needSpace = false;
+            // (Not at a statement's start: the server drops leading blanks anyway.)
+            if (!isSpace(c) && (run < i || !m_text.isEmpty())) {
+                flush(i);
+                appendRun(" ", 1, lineOffset + i);
+            }
         }
         if (c == '\'' || c == '"' || c == '`')
             m_quote = c;

@@ -144,6 +144,9 @@ private slots:
         QTest::newRow("comments dropped")
             << QByteArray("-- dump\n#\n  /* x */ SELECT 1 /* y\n;z */ + 2 -- t\n--\n, 3 # h\n;SELECT 4 --5;")
             << QStringList{"3:other::SELECT 1  + 2 \n\n, 3 \n", "7:other::SELECT 4 --5"};
+        QTest::newRow("space for a comment")
+            << QByteArray("SELECT 6/* x */ /* y */7,/* z */8 /* w */\n,9;")
+            << QStringList{"1:other::SELECT 6  7, 8 \n,9"};
         QTest::newRow("executable comments kept")
             << QByteArray("/*!40101 SET NAMES utf8mb4 */;\n/*!40000 ALTER TABLE `t` DISABLE KEYS */;\n/*M!100100 SET @a=1 */;\n")
             << QStringList{"1:set::/*!40101 SET NAMES utf8mb4 */", "2:other::/*!40000 ALTER TABLE `t` DISABLE KEYS */",
