@@ -3,6 +3,9 @@
 #include "Attempt.h"
 #include "ClientPrograms.h"
 #include "DumpRewrite.h"
+#include "SqlLoader.h"
+#include "SqlStatementReader.h"
+#include "StagedReplace.h"
 #include "Messenger.h"
 #include "ProgramInfo.h"
 #include "RaisedError.h"
@@ -14,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStorageInfo>
 
 #include <filesystem>
 #include <memory>
@@ -38,6 +42,11 @@ double bytesPerSecond(qint64 bytes, const QElapsedTimer &t)
 {
     const qint64 ms = t.elapsed();
     return ms > 0 ? double(bytes) * 1000.0 / double(ms) : 0.0;
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 0) + QStringLiteral(" MB");
 }
 
 }  // namespace
@@ -123,7 +132,7 @@ bool CopyJob::runStages()
     const CopyRequest &r = m_request;
     QElapsedTimer clock;
     clock.start();
-    m_dropPending = false;
+    m_replaceExisting = false;
 
     if (r.stage[0]) {
         if (!goesOn(true))
@@ -159,13 +168,6 @@ bool CopyJob::runStages()
     if (r.stage[0]) {
         if (!runStep(CopyStage::Dump, QStringLiteral("Dump..."), &CopyJob::SETP_DBDump)
             || !runStep(CopyStage::Rewrite, QStringLiteral("DumpFile Edit..."), &CopyJob::STEP_EditSQLFile))
-            return false;
-    }
-
-    if (m_dropPending) {
-        // The local copy goes only now that its replacement is ready.
-        emit stageStarted(CopyStage::CheckTarget);
-        if (!goesOn(dropTarget()))
             return false;
     }
 
@@ -208,6 +210,9 @@ bool CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteI
             const SharedConnection db(host.trimmed(), kRootUser, kRootPassword, QString());
             if (!db)
                 return false;
+            // A staging database a crashed copy left for this target goes first.
+            if (deleteIfExists && host == kLocalHost && dbName == NewDBName() && !removeLeftoverStaging())
+                return true;
             found = databaseExists(dbName);
         }
         if (!found || !deleteIfExists)
@@ -218,12 +223,9 @@ bool CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteI
         }
         if (!replaceConsented(dbName))
             return true;
-        if (m_request.stage[0]) {
-            // Dropped once the new dump is ready (see runStages).
-            m_dropPending = true;
-            return false;
-        }
-        return !dropTarget();  // it stays until the drop has succeeded
+        // Replaced once its replacement has loaded beside it (see SETP_DBImport).
+        m_replaceExisting = true;
+        return false;
     }).value_or(found);
 }
 
@@ -233,17 +235,19 @@ bool CopyJob::dropTarget()
         return false;
     return guarded(QStringLiteral("IsExistDB"), kFormMain, [this] {
         const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
-        if (!db)
-            return false;
-        DropDatabase(NewDBName());
-        // The server's refusal has been shown; a database that is still there stops the copy
-        // rather than loading into it.
-        if (databaseExists(NewDBName()))
-            return false;
-        m_dropPending = false;
-        AddLog(QStringLiteral("Local DB삭제:") + NewDBName());
-        return true;
+        return db && dropOpenTarget();
     }).value_or(false);
+}
+
+bool CopyJob::dropOpenTarget()
+{
+    DropDatabase(NewDBName());
+    // The server's refusal has been shown; a database that is still there stops the copy
+    // rather than loading into it.
+    if (databaseExists(NewDBName()))
+        return false;
+    AddLog(QStringLiteral("Local DB삭제:") + NewDBName());
+    return true;
 }
 
 bool CopyJob::SETP_DBDump()
@@ -349,18 +353,17 @@ qint32 CopyJob::ExecSQLLog(const QString &statement)
     return ExecuteSQL(statement);
 }
 
-bool CopyJob::runClient(const QString &inputFile, CopyStage stage)
+bool CopyJob::runClient(const QString &inputFile, const QString &database, CopyStage stage, bool logCommand)
 {
-    const QString shown = clientProgramName() + u' ' + NewDBName() + QStringLiteral(" -uroot -p") + kRootPassword
-                          + QStringLiteral(" < ") + inputFile;
-    AddLog(maskSecret(shown, kRootPassword));
+    if (logCommand)
+        AddLog(clientCommandLine(inputFile, database));
     if (!fileExists(inputFile))
         throw fileError(err::FileNotFound, inputFile);
 
     PasswordFile password(kRootPassword);
     // No host option: the client reaches the local server with its own defaults.
     const QStringList arguments{password.argument(), QStringLiteral("-u") + kRootUser,
-                                QStringLiteral("--database=") + NewDBName()};
+                                QStringLiteral("--database=") + database};
     RunOptions options;
     options.stdinFile = inputFile;
     options.cancel = &m_cancel;
@@ -379,34 +382,217 @@ bool CopyJob::runClient(const QString &inputFile, CopyStage stage)
     return true;
 }
 
+QString CopyJob::clientCommandLine(const QString &inputFile, const QString &database) const
+{
+    // The familiar command line, though the dump itself is loaded by velmar's own loader.
+    return maskSecret(clientProgramName() + u' ' + database + QStringLiteral(" -uroot -p") + kRootPassword
+                          + QStringLiteral(" < ") + inputFile,
+                      kRootPassword);
+}
+
+bool CopyJob::loadDump(const QString &file, const QString &database)
+{
+    AddLog(clientCommandLine(file, database));
+    if (!fileExists(file))
+        throw fileError(err::FileNotFound, file);
+    LoadOptions options;
+    options.connections = m_request.importConnections > 0 ? m_request.importConnections
+                                                          : defaultImportConnections();
+    options.cancel = &m_cancel;
+    QElapsedTimer t;
+    t.start();
+    options.progress = [&](qint64 done, qint64 total) {
+        emit progress(CopyStage::Import, done, total, bytesPerSecond(done, t));
+    };
+    AddLog(QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개)").arg(options.connections));
+    const LoadResult r = loadSqlFile(file, LoadTarget{kLocalHost, kRootUser, kRootPassword, database}, options);
+    switch (r.outcome) {
+    case LoadResult::Outcome::Loaded:
+        return true;
+    case LoadResult::Outcome::Cancelled:
+        return false;
+    case LoadResult::Outcome::NeedsClient:
+        // A file with commands only the client runs (source, system, ...) is the client's.
+        AddLog(r.message + QStringLiteral(" -> ") + clientProgramName());
+        return runClient(file, database, CopyStage::Import, false);
+    case LoadResult::Outcome::Failed:
+        break;
+    }
+    throw RaisedError(r.errorNumber ? qint32(r.errorNumber) : 1, clientProgramName(), r.message);
+}
+
+QString CopyJob::foreignKeyScript() const
+{
+    if (!m_request.foreign)
+        return {};
+    if (SourceDBName().left(7) == QStringLiteral("pelsar_"))
+        return joinPath(m_request.foreignPath, kPelsarScript);
+    if (SourceDBName().left(7) == QStringLiteral("dorvik_"))
+        return joinPath(m_request.foreignPath, kDorvikScript);
+    return {};
+}
+
+bool CopyJob::runForeignKeys(const QString &script, const QString &database)
+{
+    emit stageStarted(CopyStage::ForeignKeys);
+    return runClient(script, database, CopyStage::ForeignKeys);
+}
+
+bool CopyJob::createDatabase(const QString &database)
+{
+    const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+    // A refusal has been shown.
+    return db && ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(database)) >= 0;
+}
+
+bool CopyJob::roomBesideOld(qint64 bytes)
+{
+    QString folder;
+    {
+        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+        if (!db)
+            return false;
+        std::unique_ptr<Recordset> rs;
+        if (OpenRecordset(rs, QStringLiteral("SELECT @@datadir")) > 0)
+            folder = rs->value(0);
+    }
+    // Only a server on this machine has a folder to look at; elsewhere the load goes on.
+    const QStorageInfo storage(folder);
+    if (folder.isEmpty() || !storage.isValid() || !storage.isReady() || storage.bytesAvailable() >= bytes)
+        return true;
+    return askYesNo(QStringLiteral("로컬 서버의 데이터 폴더(") + folder + QStringLiteral(")에 남은 공간(")
+                        + megabytes(storage.bytesAvailable())
+                        + QStringLiteral(")이 기존 DB를 둔 채 새 DB를 가져오기에 부족합니다(약 ")
+                        + megabytes(bytes)
+                        + QStringLiteral(" 필요).\r\n기존 DB를 먼저 삭제하고 가져올까요?"),
+                    Answer::No)
+           && !isCancelled() && dropTarget() && (m_replaceExisting = false, true);
+}
+
+void CopyJob::discardLoad(const QString &database, bool staging)
+{
+    // A failed or cancelled load leaves nothing behind; the user's own database is untouched.
+    const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+    if (!db)
+        return;  // a staging database is removed by the next copy of the same target
+    DropDatabase(database);
+    if (staging)
+        AddLog(QStringLiteral("가져오기를 마치지 못해 임시 DB(") + database + QStringLiteral(")를 삭제했습니다. 기존 DB(")
+               + NewDBName() + QStringLiteral(")는 그대로입니다."));
+    else
+        AddLog(QStringLiteral("가져오기를 마치지 못해 새로 만든 DB(") + database + QStringLiteral(")를 삭제했습니다."));
+}
+
+bool CopyJob::removeLeftoverStaging()
+{
+    // Only the name this target's staging database has: no database of the user's is touched.
+    const QString staging = stagingDatabaseName(NewDBName());
+    if (!databaseExists(staging))
+        return true;
+    DropDatabase(staging);
+    if (databaseExists(staging))
+        return false;
+    AddLog(QStringLiteral("이전 복사가 남긴 임시 DB 삭제:") + staging);
+    return true;
+}
+
+QStringList CopyJob::column(const QString &sql)
+{
+    std::unique_ptr<Recordset> rs;
+    QStringList values;
+    if (OpenRecordset(rs, sql) > 0) {
+        for (int i = 0; i < rs->RecordCount(); ++i)
+            values << rs->row(i).value(0);
+    }
+    return values;
+}
+
+bool CopyJob::swapIn(const QString &staging)
+{
+    const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+    if (!db)
+        return false;
+    const QString from = quoteIdentifier(staging) + u'.';
+    const QString to = quoteIdentifier(NewDBName()) + u'.';
+    const QString where = QStringLiteral(" WHERE TABLE_SCHEMA = ") + quoteString(staging);
+    // A table with triggers cannot move to another database; the file creates them anew there.
+    for (const QString &trigger :
+         column(QStringLiteral("SELECT TRIGGER_NAME FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = ")
+                + quoteString(staging))) {
+        if (ExecuteSQL(QStringLiteral("DROP TRIGGER ") + from + quoteIdentifier(trigger)) < 0)
+            return false;
+    }
+    QStringList moves;
+    for (const QString &table : column(QStringLiteral("SELECT TABLE_NAME FROM information_schema.TABLES") + where
+                                       + QStringLiteral(" AND TABLE_TYPE <> 'VIEW'")))
+        moves << from + quoteIdentifier(table) + QStringLiteral(" TO ") + to + quoteIdentifier(table);
+    const QStringList charset = column(
+        QStringLiteral("SELECT CONCAT_WS(' ', 'CHARACTER SET', DEFAULT_CHARACTER_SET_NAME, 'COLLATE', "
+                       "DEFAULT_COLLATION_NAME) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = ")
+        + quoteString(staging));
+
+    // From here the user's database is unavailable until its replacement is in place.
+    QElapsedTimer away;
+    away.start();
+    if (!dropOpenTarget())
+        return false;
+    if (ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(NewDBName()) + u' '
+                   + charset.value(0))
+        < 0)
+        return false;
+    if (!moves.isEmpty()) {
+        AddLog(QStringLiteral("테이블 이동: ") + staging + QStringLiteral(" -> ") + NewDBName()
+               + QStringLiteral(" (%1개)").arg(moves.size()));
+        if (ExecuteSQL(QStringLiteral("RENAME TABLE ") + moves.join(QStringLiteral(", "))) < 0)
+            return false;
+    }
+    // Views, triggers, routines and events, from the file's own statements, in its order.
+    LoadOptions objects;
+    objects.connections = 1;
+    objects.filter = isObjectStatement;
+    const LoadResult r =
+        loadSqlFile(editedFilePath(), LoadTarget{kLocalHost, kRootUser, kRootPassword, NewDBName()}, objects);
+    if (r.outcome != LoadResult::Outcome::Loaded)
+        throw RaisedError(r.errorNumber ? qint32(r.errorNumber) : 1, clientProgramName(), r.message);
+    AddLog(QStringLiteral("Local DB 교체 완료: ") + NewDBName()
+           + QStringLiteral(" (사용할 수 없던 시간 %1초)").arg(double(away.elapsed()) / 1000.0, 0, 'f', 1));
+    DropDatabase(staging);
+    return true;
+}
+
 bool CopyJob::SETP_DBImport()
 {
     return guarded(QStringLiteral("SETP_DBImport"), kModMain, [this] {
         if (isCancelled())
             return false;
-        {
-            const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
-            if (!db)
-                return false;
-            if (ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(NewDBName())) < 0)
-                return false;  // the refusal has been shown
-        }
-        if (isCancelled() || !runClient(editedFilePath(), CopyStage::Import))
+        const QString file = editedFilePath();
+        // An existing database stays whole and usable while its replacement loads beside it,
+        // unless the server's folder has no room for both and the user chose to drop it first.
+        if (m_replaceExisting && !roomBesideOld(QFileInfo(file).size()))
             return false;
-
-        if (m_request.foreign) {
-            QString script;
-            if (SourceDBName().left(7) == QStringLiteral("pelsar_"))
-                script = kPelsarScript;
-            else if (SourceDBName().left(7) == QStringLiteral("dorvik_"))
-                script = kDorvikScript;
-            if (!script.isEmpty()) {
-                emit stageStarted(CopyStage::ForeignKeys);
-                if (!runClient(joinPath(m_request.foreignPath, script), CopyStage::ForeignKeys))
-                    return false;
-            }
+        const bool staged = m_replaceExisting;
+        const QString loadInto = staged ? stagingDatabaseName(NewDBName()) : NewDBName();
+        if (isCancelled() || !createDatabase(loadInto))
+            return false;
+        // The foreign-key script is the user's own SQL: one that names a database could reach
+        // the old database while it is still the user's, so it waits for the replacement.
+        const QString script = foreignKeyScript();
+        const bool scriptAfterSwap = staged && !script.isEmpty() && scriptNamesDatabase(script, NewDBName());
+        bool loaded = false;
+        try {
+            loaded = loadDump(file, loadInto)
+                     && (script.isEmpty() || scriptAfterSwap || runForeignKeys(script, loadInto));
+        } catch (...) {
+            discardLoad(loadInto, staged);
+            throw;
         }
-        return true;
+        if (!loaded) {
+            discardLoad(loadInto, staged);
+            return false;
+        }
+        if (staged && !swapIn(loadInto))
+            return false;
+        return !scriptAfterSwap || runForeignKeys(script, NewDBName());
     }).value_or(false);
 }
 

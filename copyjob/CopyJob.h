@@ -64,11 +64,30 @@ private:
     // The local database may be replaced: asked unless the user chose to drop without asking.
     bool replaceConsented(const QString &dbName);
     bool dropTarget();
-    bool runClient(const QString &inputFile, CopyStage stage);
+    bool dropOpenTarget();  // the shared connection is open
+    // Drops the staging database a crashed copy of this target left (shared connection open).
+    bool removeLeftoverStaging();
+    // The first column of a statement's rows (shared connection open).
+    QStringList column(const QString &sql);
+    // The local database's replacement loads beside it; false: the user chose to stop.
+    bool roomBesideOld(qint64 bytes);
+    bool createDatabase(const QString &database);
+    // Loads the rewritten dump with velmar's loader (the mysql client for a file of client
+    // commands); false when cancelled, an error is raised.
+    bool loadDump(const QString &file, const QString &database);
+    QString foreignKeyScript() const;
+    bool runForeignKeys(const QString &script, const QString &database);
+    bool runClient(const QString &inputFile, const QString &database, CopyStage stage, bool logCommand = true);
+    QString clientCommandLine(const QString &inputFile, const QString &database) const;
+    // Drops what a load that did not finish created.
+    void discardLoad(const QString &database, bool staging);
+    // Replaces the user's database by the loaded staging database: drop, create, move the
+    // tables, create the views, triggers, routines and events from the file.
+    bool swapIn(const QString &staging);
 
     CopyRequest m_request;
     std::atomic_bool m_cancel{false};
-    bool m_dropPending = false;  // the target is to be dropped once the new dump is ready
+    bool m_replaceExisting = false;  // the user agreed to replace the existing local database
     bool m_cancelLogged = false;
 };
 

@@ -31,6 +31,9 @@ struct CopyRequest {
     bool onOrdUser = false;   // chkField(2) also grant the _ord user
     bool stage[3] = {true, true, true};  // chkWork(0..2)
 
+    // Connections that load the dump into the local server; 0: the loader's default.
+    int importConnections = 0;
+
     // The folder of the dump folder and the working folder of the programs; empty: the
     // program's own folder.
     QString programFolder;

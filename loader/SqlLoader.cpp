@@ -352,7 +352,7 @@ LoadResult Loader::run()
         // The loader owns the new database while it loads: LOCK TABLES would only make the
         // other connections wait, so table locks are not sent (nor is a USE of that database).
         if (s.kind == K::LockTables || s.kind == K::UnlockTables || s.kind == K::Use
-            || s.kind == K::ClientCommand) {
+            || s.kind == K::ClientCommand || (m_options.filter && !m_options.filter(s))) {
             m_dispatchedBytes = s.endOffset;
             continue;
         }
@@ -426,6 +426,7 @@ LoadResult Loader::run()
     if (m_failed) {
         r.outcome = LoadResult::Outcome::Failed;
         r.message = m_failMessage;
+        r.errorNumber = m_failError;
         if (connectionLost(m_failError)) {
             bool alive = false;
             m_control->value("SELECT 1", &alive);

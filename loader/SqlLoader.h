@@ -7,6 +7,8 @@
 
 namespace velmar {
 
+struct SqlStatement;
+
 // The server and database a file is loaded into. host "localhost" is the Unix socket the client
 // library finds itself (MYSQL_UNIX_PORT); "name:port" and "[v6]:port" go over TCP.
 struct LoadTarget {
@@ -23,6 +25,9 @@ struct LoadOptions {
     // loadSqlFile, a few times a second (0 while the file is first scanned for client
     // commands) and once at the end of a successful load.
     std::function<void(qint64 doneBytes, qint64 totalBytes)> progress;
+    // When set, only the statements it accepts are sent (the rest are passed over as the
+    // locks are); the client commands are looked for all the same.
+    std::function<bool(const SqlStatement &)> filter;
 };
 
 struct LoadResult {
@@ -33,6 +38,7 @@ struct LoadResult {
     QString message;
     qint64 statements = 0;  // statements sent
     int connections = 0;    // connections really used
+    unsigned errorNumber = 0;  // Failed: the server's or the client library's error number, if any
 };
 
 // The connections a load uses by default: one more than the processor's threads (3 on 2 cores,
