@@ -3,6 +3,7 @@
 #include "FrmLog.h"
 #include "GuiMessenger.h"
 #include "ProgramInfo.h"
+#include "ProgressText.h"
 #include "SettingsStore.h"
 #include "UiFont.h"
 #include "modZephlane_Launcher.h"
@@ -71,35 +72,6 @@ protected:
                        caption, QPalette::ButtonText);
     }
 };
-
-QString sizeText(double bytes)
-{
-    static const char *const units[] = {"B", "KB", "MB", "GB", "TB"};
-    int unit = 0;
-    while (bytes >= 1024.0 && unit < 4) {
-        bytes /= 1024.0;
-        ++unit;
-    }
-    if (unit == 0)
-        return QString::number(qint64(bytes)) + QStringLiteral(" B");
-    return QString::number(bytes, 'f', 1) + u' ' + QLatin1String(units[unit]);
-}
-
-QString stageText(CopyStage stage)
-{
-    switch (stage) {
-    case CopyStage::Idle: return QString();
-    case CopyStage::CheckSource: return QStringLiteral("원본 DB 확인");
-    case CopyStage::CheckTarget: return QStringLiteral("로컬 DB 확인");
-    case CopyStage::Dump: return QStringLiteral("덤프");
-    case CopyStage::Rewrite: return QStringLiteral("덤프파일 편집");
-    case CopyStage::Import: return QStringLiteral("가져오기");
-    case CopyStage::ForeignKeys: return QStringLiteral("외래키 처리");
-    case CopyStage::Grants: return QStringLiteral("유저생성");
-    case CopyStage::Done: return QStringLiteral("완료");
-    }
-    return QString();
-}
 
 }  // namespace
 
@@ -573,19 +545,13 @@ void FrmMain::onStageStarted(CopyStage stage)
 
 void FrmMain::onProgress(CopyStage stage, qint64 done, qint64 total, double bytesPerSecond)
 {
-    const QString speed = sizeText(bytesPerSecond) + QStringLiteral("/s");
+    lblStatus->setText(progressText(stage, done, total, bytesPerSecond));
     if (total > 0) {
-        const int percent = int(qBound(qint64(0), done * 100 / total, qint64(100)));
-        lblStatus->setText(stageText(stage) + QStringLiteral(": ") + QString::number(percent)
-                           + QStringLiteral("% (") + sizeText(double(done)) + QStringLiteral(" / ")
-                           + sizeText(double(total)) + QStringLiteral("), ") + speed);
         pgbCopy->setTextVisible(true);
         pgbCopy->setRange(0, 100);
-        pgbCopy->setValue(percent);
+        pgbCopy->setValue(progressPercent(done, total));
     } else {
         pgbCopy->setRange(0, 0);
-        lblStatus->setText(stageText(stage) + QStringLiteral(": ") + sizeText(double(done))
-                           + QStringLiteral(", ") + speed);
     }
 }
 
