@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -23,6 +24,7 @@
 #include <QScreen>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QTimer>
 
 namespace velmar {
 
@@ -461,6 +463,8 @@ void FrmMain::cmdCopy_Click()
 {
     if (m_task->isRunning())
         return;
+    // Nothing of the last copy shows under this one's first box.
+    resetProgress();
     const CopyRequest request = copyRequest();
     const ValidationResult checked = ValidateCopyRequest(request);
     if (!checked.passed) {
@@ -502,14 +506,20 @@ void FrmMain::onCopyEnded(bool completed)
         lblStatus->setText(m_task->isCancelled() ? QStringLiteral("취소됨") : QStringLiteral("중단됨"));
     }
     // A field the job asked for could not take the focus while the fields were disabled.
-    if (m_pendingFocus != FieldId::None) {
+    if (m_pendingFocus != FieldId::None && !m_closeRequested) {
         activateWindow();
         moveFocusTo(m_pendingFocus);
         m_pendingFocus = FieldId::None;
     }
     emit copyFinished(completed);
-    if (m_closeRequested)
-        close();
+}
+
+void FrmMain::resetProgress()
+{
+    pgbCopy->setRange(0, 100);
+    pgbCopy->setValue(0);
+    pgbCopy->setTextVisible(false);
+    lblStatus->clear();
 }
 
 void FrmMain::setCopyRunning(bool running)
@@ -534,6 +544,14 @@ void FrmMain::setCopyRunning(bool running)
 void FrmMain::onStageStarted(CopyStage stage)
 {
     lblStatus->setText(stageText(stage));
+    if (stage == CopyStage::Done) {
+        // The copy has nothing left to cancel; "복사완료" follows.
+        pgbCopy->setRange(0, 100);
+        pgbCopy->setValue(100);
+        pgbCopy->setTextVisible(true);
+        cmdCancel->setEnabled(false);
+        return;
+    }
     // Only the load knows its total up front; the rest run with a busy bar.
     if (stage == CopyStage::Import) {
         pgbCopy->setRange(0, 100);
@@ -557,17 +575,32 @@ void FrmMain::onProgress(CopyStage stage, qint64 done, qint64 total, double byte
 
 void FrmMain::closeEvent(QCloseEvent *event)
 {
+    if (m_task->isRunning() && !m_closeRequested
+        && !askYesNo(QStringLiteral("복사가 진행 중입니다.\r\n복사를 취소하고 닫을까요?"), Answer::No)) {
+        event->ignore();
+        return;
+    }
     if (m_task->isRunning()) {
-        // Stop the copy first; the window closes once the worker has ended.
+        // The windows go at once, whatever the worker waits for: the copy is cancelled, its
+        // boxes get their safe answers, and the program ends once the worker has ended.
         m_closeRequested = true;
         m_messenger->setClosing(true);
         cancelCopy();
-        event->ignore();
-        return;
     }
     if (m_log)
         m_log->close();
     event->accept();
+}
+
+bool FrmMain::waitForCopyEnd(int milliseconds)
+{
+    if (!m_task->isRunning())
+        return true;
+    QEventLoop loop;
+    connect(m_task, &CopyTask::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !m_task->isRunning();
 }
 
 FrmLog *FrmMain::logWindow()
@@ -584,6 +617,9 @@ FrmLog *FrmMain::loadedLogWindow() const
 
 void FrmMain::AddLog(const QString &line)
 {
+    // Once the window has been closed, the cancelled copy's last lines have nowhere to show.
+    if (m_closeRequested)
+        return;
     logWindow()->AddLog(line);
 }
 

@@ -2,6 +2,7 @@
 #include "FrmMain.h"
 #include "GuiMessenger.h"
 #include "ProgramInfo.h"
+#include "RunningPrograms.h"
 #include "UiFont.h"
 
 #ifdef VELMAR_SCREENSHOT_MODE
@@ -9,6 +10,15 @@
 #endif
 
 #include <QApplication>
+
+#include <cstdlib>
+
+namespace {
+
+// How long a copy cancelled by closing the window may take to end once the window has gone.
+constexpr int kCopyEndWaitMs = 10000;
+
+}  // namespace
 
 int main(int argc, char *argv[])
 {
@@ -25,6 +35,12 @@ int main(int argc, char *argv[])
     velmar::startScreenshotMode(window);
 #endif
     const int rc = app.exec();
+    if (!window.waitForCopyEnd(kCopyEndWaitMs)) {
+        // A worker still stuck in a wait of the client library: its program goes, and so does
+        // the process, rather than stay on without a window.
+        velmar::killRunningPrograms();
+        std::_Exit(rc);
+    }
     velmar::setMessenger(nullptr);
     return rc;
 }

@@ -615,9 +615,13 @@ private slots:
         w.txtField[3]->setText(newDB);
         w.chkField[0]->setChecked(foreign);
         w.txtField[4]->setText(folder);
+        // As the last copy left them: nothing of it shows under this click's message.
+        w.onStageStarted(CopyStage::Done);
 
         QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
         QCOMPARE(rec.messageTexts(), QStringList{message});
+        QCOMPARE(w.lblStatus->text(), QString());
+        QCOMPARE(w.pgbCopy->value(), 0);
         const Message box = rec.messages().first();
         QCOMPARE(box.buttons, Buttons::Ok);
         QCOMPARE(box.icon, Icon::None);
