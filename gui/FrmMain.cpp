@@ -22,8 +22,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyleOptionButton>
-#include <QStylePainter>
 #include <QTimer>
 
 namespace velmar {
@@ -54,26 +52,6 @@ constexpr int kExtraHeight = kStatusTop + kStatusHeight + 8 - kProgressTop;
 constexpr int kTxtFieldKey[5] = {cfgSrcUser, cfgDumpOption, cfgNewUser, cfgNewDB, cfgForeignPath};
 constexpr int kCmbFieldKey[2] = {cfgHost, cfgSrcDB};
 constexpr int kChkFieldKey[3] = {cfgForeign, cfgExistDBDel, cfgOnOrdUser};
-
-// A push button whose caption wraps inside a narrow face, as "전체해제" must on its square button.
-class WrappingButton : public QPushButton {
-public:
-    using QPushButton::QPushButton;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QStylePainter p(this);
-        QStyleOptionButton option;
-        initStyleOption(&option);
-        const QString caption = option.text;
-        option.text.clear();
-        p.drawControl(QStyle::CE_PushButton, option);
-        const QRect face = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
-        p.drawItemText(face, Qt::AlignCenter | Qt::TextWrapAnywhere, option.palette, isEnabled(),
-                       caption, QPalette::ButtonText);
-    }
-};
 
 }  // namespace
 
@@ -160,8 +138,11 @@ void FrmMain::buildControls()
         return c;
     };
 
+    // The required fields: yellow, with black text whatever the system's colours (a dark theme's
+    // light text would not read on yellow).
     QPalette yellow = palette();
     yellow.setColor(QPalette::Base, QColor(255, 255, 0));
+    yellow.setColor(QPalette::Text, QColor(0, 0, 0));
 
     Label2[0] = label(this, QStringLiteral("Label2(0)"),
                       QStringLiteral("지정한 서버의 DB를  현컴퓨터(로컬)로 복사합니다."),
@@ -179,16 +160,17 @@ void FrmMain::buildControls()
     }
 
     Frame1 = group(QStringLiteral("Frame1"), QStringLiteral("작업범위"), twRect(221, 990, 5010, 1005));
-    cmdChkAll = new WrappingButton(QStringLiteral("전체해제"), Frame1);
+    // Wide enough for "전체해제" on one line in the Korean font; the stages move over with it.
+    cmdChkAll = new QPushButton(QStringLiteral("전체해제"), Frame1);
     cmdChkAll->setObjectName(QStringLiteral("cmdChkAll"));
     cmdChkAll->setFont(plain);
-    cmdChkAll->setGeometry(twRect(225, 270, 555, 555));
+    cmdChkAll->setGeometry(twRect(225, 270, 855, 555));
     chkWork[0] = checkBox(Frame1, QStringLiteral("chkWork(0)"), QStringLiteral("&1. DB dump"),
-                          twRect(945, 225, 2535, 225));
+                          twRect(1245, 225, 2535, 225));
     chkWork[1] = checkBox(Frame1, QStringLiteral("chkWork(1)"),
-                          QStringLiteral("&2. DB import(DB생성포함)"), twRect(945, 450, 2535, 225));
+                          QStringLiteral("&2. DB import(DB생성포함)"), twRect(1245, 450, 2535, 225));
     chkWork[2] = checkBox(Frame1, QStringLiteral("chkWork(2)"), QStringLiteral("&3. 유저생성"),
-                          twRect(945, 675, 2535, 225));
+                          twRect(1245, 675, 2535, 225));
 
     Frame2 = group(QStringLiteral("Frame2"), QStringLiteral("원본 DATABASE"),
                    twRect(221, 2070, 5010, 1365));

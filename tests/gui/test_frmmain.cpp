@@ -6,6 +6,7 @@
 #include "SettingsStore.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -18,8 +19,12 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cmath>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -103,10 +108,10 @@ private slots:
             "※DB삭제구문이 있기 때문에 절대로 실서버에서 이 프로그램을 돌리지 마세요!(개발자컴에서만 사용권장)",
             165, 405, 5175, 495);
         row("Frame1", "FrmMain", "작업범위", 221, 990, 5010, 1005);
-        row("cmdChkAll", "Frame1", "전체해제", 225, 270, 555, 555);
-        row("chkWork(0)", "Frame1", "&1. DB dump", 945, 225, 2535, 225);
-        row("chkWork(1)", "Frame1", "&2. DB import(DB생성포함)", 945, 450, 2535, 225);
-        row("chkWork(2)", "Frame1", "&3. 유저생성", 945, 675, 2535, 225);
+        row("cmdChkAll", "Frame1", "전체해제", 225, 270, 855, 555);
+        row("chkWork(0)", "Frame1", "&1. DB dump", 1245, 225, 2535, 225);
+        row("chkWork(1)", "Frame1", "&2. DB import(DB생성포함)", 1245, 450, 2535, 225);
+        row("chkWork(2)", "Frame1", "&3. 유저생성", 1245, 675, 2535, 225);
         row("Frame2", "FrmMain", "원본 DATABASE", 221, 2070, 5010, 1365);
         row("Label3(0)", "Frame2", "&HOST:", 495, 285, 630, 180);
         row("cmbField(0)", "Frame2", "", 1215, 225, 2760, 300);
@@ -195,6 +200,58 @@ private slots:
             QCOMPARE(c->palette().color(QPalette::Base), QColor(255, 255, 0));
         for (QWidget *c : {(QWidget *)w.txtField[1], (QWidget *)w.txtField[3]})
             QVERIFY(c->palette().color(QPalette::Base) != QColor(255, 255, 0));
+    }
+
+    // Text on the yellow fields reads under any system colours: contrast of at least 4.5 : 1.
+    void requiredFieldsReadable_data()
+    {
+        QTest::addColumn<QPalette>("system");
+        QTest::addColumn<bool>("afterStart");  // the colours change while the window is up
+        QPalette dark;
+        for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+            dark.setColor(role, QColor(0x2a, 0x2a, 0x2a));
+        for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            dark.setColor(role, QColor(0xee, 0xee, 0xee));
+        QTest::newRow("light") << QApplication::style()->standardPalette() << false;
+        QTest::newRow("dark") << dark << false;
+        QTest::newRow("dark after start") << dark << true;
+    }
+    void requiredFieldsReadable()
+    {
+        QFETCH(QPalette, system);
+        QFETCH(bool, afterStart);
+        const QPalette before = QApplication::palette();
+        auto luminance = [](const QColor &c) {
+            auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        };
+        if (!afterStart)
+            QApplication::setPalette(system);
+        {
+            FrmMain w;
+            if (afterStart)
+                QApplication::setPalette(system);
+            for (QWidget *field : {(QWidget *)w.cmbField[0]->lineEdit(), (QWidget *)w.cmbField[1]->lineEdit(),
+                                   (QWidget *)w.txtField[0]}) {
+                const double text = luminance(field->palette().color(QPalette::Text));
+                const double base = luminance(field->palette().color(QPalette::Base));
+                const double contrast = (qMax(text, base) + 0.05) / (qMin(text, base) + 0.05);
+                QVERIFY2(contrast >= 4.5, qPrintable(QString::number(contrast)));
+            }
+        }
+        QApplication::setPalette(before);
+    }
+
+    // "전체해제" fits its button on one line in the program's font, beside the stage boxes.
+    void chkAllCaptionOnOneLine()
+    {
+        FrmMain w;
+        QStyleOptionButton option;
+        option.initFrom(w.cmdChkAll);
+        const QRect face = w.cmdChkAll->style()->subElementRect(QStyle::SE_PushButtonContents, &option, w.cmdChkAll);
+        QVERIFY2(w.cmdChkAll->fontMetrics().horizontalAdvance(w.cmdChkAll->text()) <= face.width(),
+                 qPrintable(QFontInfo(w.cmdChkAll->font()).family()));
+        QVERIFY(w.cmdChkAll->geometry().right() < w.chkWork[0]->geometry().left());
     }
 
     void captionHasTheBuildVersion()
