@@ -2,6 +2,7 @@
 #include "FrmMain.h"
 #include "GuiMessenger.h"
 #include "ProgramInfo.h"
+#include "QtTranslations.h"
 #include "RunningPrograms.h"
 #include "UiFont.h"
 
@@ -24,6 +25,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(velmar::programTitle());
+    // Context menus, standard dialogs and buttons in Korean like the rest of the program.
+    velmar::installQtTranslations();
     // Message boxes and the log window take the Korean font too, so Hangul renders everywhere.
     QApplication::setFont(velmar::uiFont());
     QApplication::setWindowIcon(velmar::appIcon());

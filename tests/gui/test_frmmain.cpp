@@ -2,6 +2,7 @@
 #include "FrmLog.h"
 #include "FrmMain.h"
 #include "GuiTestSupport.h"
+#include "QtTranslations.h"
 #include "RecordingMessenger.h"
 #include "SettingsStore.h"
 
@@ -22,9 +23,11 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QTest>
 
 #include <cmath>
+#include <memory>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -252,6 +255,27 @@ private slots:
         QVERIFY2(w.cmdChkAll->fontMetrics().horizontalAdvance(w.cmdChkAll->text()) <= face.width(),
                  qPrintable(QFontInfo(w.cmdChkAll->font()).family()));
         QVERIFY(w.cmdChkAll->geometry().right() < w.chkWork[0]->geometry().left());
+    }
+
+    // Qt's built-in texts come in Korean once the program has loaded its translations.
+    void builtInTextsInKorean_data()
+    {
+        QTest::addColumn<QString>("context");
+        QTest::addColumn<QString>("english");
+        QTest::addColumn<QString>("korean");
+        QTest::newRow("text box menu") << "QLineEdit" << "&Copy" << "복사(&C)";
+        QTest::newRow("text box menu, all") << "QLineEdit" << "Select All" << "모두 선택";
+        QTest::newRow("log window menu") << "QWidgetTextControl" << "&Copy" << "복사(&C)";
+        QTest::newRow("dialog button") << "QPlatformTheme" << "Cancel" << "취소";
+    }
+    void builtInTextsInKorean()
+    {
+        QFETCH(QString, context);
+        QFETCH(QString, english);
+        QFETCH(QString, korean);
+        const std::unique_ptr<QTranslator> installed(installQtTranslations());
+        QVERIFY(installed);
+        QCOMPARE(QCoreApplication::translate(context.toUtf8(), english.toUtf8()), korean);
     }
 
     void captionHasTheBuildVersion()
