@@ -45,8 +45,8 @@ QString progressText(CopyStage stage, qint64 done, qint64 total, double bytesPer
     const QString speed = sizeText(bytesPerSecond) + QStringLiteral("/s");
     if (total > 0)
         return stageText(stage) + QStringLiteral(": ") + QString::number(progressPercent(done, total))
-               + QStringLiteral("% (") + sizeText(double(done)) + QStringLiteral(" / ") + sizeText(double(total))
-               + QStringLiteral("), ") + speed;
+            + QStringLiteral("% (") + sizeText(double(done)) + QStringLiteral(" / ") + sizeText(double(total))
+            + QStringLiteral("), ") + speed;
     return stageText(stage) + QStringLiteral(": ") + sizeText(double(done)) + QStringLiteral(", ") + speed;
 }
 

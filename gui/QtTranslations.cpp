@@ -9,8 +9,9 @@ namespace velmar {
 
 QTranslator *installQtTranslations()
 {
-    const QStringList folders{QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("translations")),
-                              QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+    const QStringList folders {
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("translations")),
+        QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
     auto *translator = new QTranslator(QCoreApplication::instance());
     for (const QString &folder : folders) {
         if (translator->load(QStringLiteral("qtbase_ko"), folder)) {
