@@ -1,9 +1,12 @@
 // velmar-cli: runs the same copy as the window's copy button, from the remembered fields of the
 // window overridden by options. It reads the settings store but never writes it.
 //
-// Exit status: 0 after "복사완료", 1 when the job stopped, 2 when the request was refused.
+// Exit status: 0 after "복사완료", 1 when the job stopped, 2 when the request was refused
+// (a usage error included).
 
+#include "CliInterrupt.h"
 #include "CliMessenger.h"
+#include "CliProgress.h"
 #include "CopyJob.h"
 #include "ProgramInfo.h"
 #include "SettingsStore.h"
@@ -11,23 +14,27 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 
 using namespace velmar;
 
 namespace {
 
-std::atomic<CopyJob *> runningJob{nullptr};
-
-// The first Ctrl+C cancels the copy (its programs are stopped and partial files removed); a
-// second one ends velmar-cli at once, e.g. while it waits for a server that does not answer.
-extern "C" void onInterrupt(int signal)
+[[noreturn]] void refuseUsage(const QString &error)
 {
-    std::signal(signal, SIG_DFL);
-    if (CopyJob *job = runningJob.load())
-        job->cancel();
+    std::fprintf(stderr, "%s\nvelmar-cli --help로 사용법을 볼 수 있습니다.\n", error.toUtf8().constData());
+    std::exit(2);
+}
+
+// How each option can be written on the command line: -h, --help, ...
+QStringList spellings(const QList<QCommandLineOption> &options)
+{
+    QStringList all;
+    for (const QCommandLineOption &o : options) {
+        for (const QString &name : o.names())
+            all << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    }
+    return all;
 }
 
 CopyRequest rememberedRequest()
@@ -61,8 +68,8 @@ int main(int argc, char **argv)
         "Copies one database from a server onto this machine's MySQL/MariaDB server.\n"
         "Starts from the fields the window remembers; options override them.\n"
         "Exit status: 0 copied, 1 the copy stopped, 2 the request was refused."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption host(QStringLiteral("host"), QStringLiteral("Source server (name or name:port)."), QStringLiteral("host"));
     const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("Database name prefix, e.g. pelsar_."), QStringLiteral("prefix"));
     const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("Source user; completes the source database name."), QStringLiteral("user"));
@@ -79,9 +86,31 @@ int main(int argc, char **argv)
     const QCommandLineOption stages(QStringLiteral("stages"), QStringLiteral("Stages to run: 1 dump, 2 import, 3 grants (default 1,2,3)."), QStringLiteral("list"), QStringLiteral("1,2,3"));
     const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("Answer Yes to every question."));
     const QCommandLineOption workFolder(QStringLiteral("work-folder"), QStringLiteral("Folder whose dump/ subfolder holds the dump files (default: the program's folder)."), QStringLiteral("folder"));
+    const QList<QCommandLineOption> valued{host, db, user, option, newDb, newUser, fkPath, stages, workFolder};
     parser.addOptions({host, db, user, option, newDb, newUser, fk, noFk, fkPath, dropExisting, askBeforeDrop,
                        ordUser, noOrdUser, stages, yes, workFolder});
-    parser.process(app);
+    // Parsed here rather than by process(): a usage error is a refused request (exit 2).
+    if (!parser.parse(QCoreApplication::arguments()))
+        refuseUsage(parser.errorText());
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
+        parser.showHelp(0);
+    if (parser.isSet(versionOption))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        refuseUsage(QStringLiteral("알 수 없는 인수입니다: ") + parser.positionalArguments().join(u' '));
+    // "--new-db --no-fk" forgot the name: the option is not taken for one. The dump's own
+    // options may start with "--", but not be one of ours.
+    const QStringList ours = spellings(valued + QList<QCommandLineOption>{fk, noFk, dropExisting, askBeforeDrop,
+                                                                          ordUser, noOrdUser, yes, helpOption,
+                                                                          versionOption});
+    for (const QCommandLineOption &o : valued) {
+        for (const QString &value : parser.values(o)) {
+            const bool dumpOptions = o.names() == option.names();
+            if (ours.contains(value) || (!dumpOptions && value.startsWith(QStringLiteral("--"))))
+                refuseUsage(QStringLiteral("--") + o.names().first() + QStringLiteral("의 값이 옵션처럼 보입니다: ")
+                            + value);
+        }
+    }
 
     auto conflict = [&](const QCommandLineOption &a, const QCommandLineOption &b) {
         if (parser.isSet(a) && parser.isSet(b)) {
@@ -126,17 +155,26 @@ int main(int argc, char **argv)
     }
 
     CliMessenger cli(parser.isSet(yes));
-    setMessenger(&cli);
+    CliProgress progress(stderr, streamIsTerminal(stderr));
+    ProgressAwareMessenger shown(cli, progress);
+    setMessenger(&shown);
 
     if (!ValidateCopyRequest(request).passed)
         return 2;
 
     CopyJob job(request);
-    runningJob.store(&job);
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
-    const bool copied = job.ProcCopy();
-    runningJob.store(nullptr);
+    // The job runs on this thread: its signals arrive directly, in order with its log lines.
+    QObject::connect(&job, &CopyJob::stageStarted, &job, [&](CopyStage stage) { progress.stageStarted(stage); });
+    QObject::connect(&job, &CopyJob::progress, &job,
+                     [&](CopyStage stage, qint64 done, qint64 total, double rate) {
+                         progress.progress(stage, done, total, rate);
+                     });
+    bool copied = false;
+    {
+        const CliInterrupt interrupt([&job] { job.cancel(); }, &progress);
+        copied = job.ProcCopy();
+    }
+    progress.clear();
     setMessenger(nullptr);
     return copied ? 0 : 1;
 }

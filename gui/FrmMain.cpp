@@ -3,6 +3,7 @@
 #include "FrmLog.h"
 #include "GuiMessenger.h"
 #include "ProgramInfo.h"
+#include "ProgressText.h"
 #include "SettingsStore.h"
 #include "UiFont.h"
 #include "modZephlane_Launcher.h"
@@ -10,6 +11,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -20,8 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyleOptionButton>
-#include <QStylePainter>
+#include <QTimer>
 
 namespace velmar {
 
@@ -51,55 +52,6 @@ constexpr int kExtraHeight = kStatusTop + kStatusHeight + 8 - kProgressTop;
 constexpr int kTxtFieldKey[5] = {cfgSrcUser, cfgDumpOption, cfgNewUser, cfgNewDB, cfgForeignPath};
 constexpr int kCmbFieldKey[2] = {cfgHost, cfgSrcDB};
 constexpr int kChkFieldKey[3] = {cfgForeign, cfgExistDBDel, cfgOnOrdUser};
-
-// A push button whose caption wraps inside a narrow face, as "전체해제" must on its square button.
-class WrappingButton : public QPushButton {
-public:
-    using QPushButton::QPushButton;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QStylePainter p(this);
-        QStyleOptionButton option;
-        initStyleOption(&option);
-        const QString caption = option.text;
-        option.text.clear();
-        p.drawControl(QStyle::CE_PushButton, option);
-        const QRect face = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
-        p.drawItemText(face, Qt::AlignCenter | Qt::TextWrapAnywhere, option.palette, isEnabled(),
-                       caption, QPalette::ButtonText);
-    }
-};
-
-QString sizeText(double bytes)
-{
-    static const char *const units[] = {"B", "KB", "MB", "GB", "TB"};
-    int unit = 0;
-    while (bytes >= 1024.0 && unit < 4) {
-        bytes /= 1024.0;
-        ++unit;
-    }
-    if (unit == 0)
-        return QString::number(qint64(bytes)) + QStringLiteral(" B");
-    return QString::number(bytes, 'f', 1) + u' ' + QLatin1String(units[unit]);
-}
-
-QString stageText(CopyStage stage)
-{
-    switch (stage) {
-    case CopyStage::Idle: return QString();
-    case CopyStage::CheckSource: return QStringLiteral("원본 DB 확인");
-    case CopyStage::CheckTarget: return QStringLiteral("로컬 DB 확인");
-    case CopyStage::Dump: return QStringLiteral("덤프");
-    case CopyStage::Rewrite: return QStringLiteral("덤프파일 편집");
-    case CopyStage::Import: return QStringLiteral("가져오기");
-    case CopyStage::ForeignKeys: return QStringLiteral("외래키 처리");
-    case CopyStage::Grants: return QStringLiteral("유저생성");
-    case CopyStage::Done: return QStringLiteral("완료");
-    }
-    return QString();
-}
 
 }  // namespace
 
@@ -186,8 +138,11 @@ void FrmMain::buildControls()
         return c;
     };
 
+    // The required fields: yellow, with black text whatever the system's colours (a dark theme's
+    // light text would not read on yellow).
     QPalette yellow = palette();
     yellow.setColor(QPalette::Base, QColor(255, 255, 0));
+    yellow.setColor(QPalette::Text, QColor(0, 0, 0));
 
     Label2[0] = label(this, QStringLiteral("Label2(0)"),
                       QStringLiteral("지정한 서버의 DB를  현컴퓨터(로컬)로 복사합니다."),
@@ -205,16 +160,17 @@ void FrmMain::buildControls()
     }
 
     Frame1 = group(QStringLiteral("Frame1"), QStringLiteral("작업범위"), twRect(221, 990, 5010, 1005));
-    cmdChkAll = new WrappingButton(QStringLiteral("전체해제"), Frame1);
+    // Wide enough for "전체해제" on one line in the Korean font; the stages move over with it.
+    cmdChkAll = new QPushButton(QStringLiteral("전체해제"), Frame1);
     cmdChkAll->setObjectName(QStringLiteral("cmdChkAll"));
     cmdChkAll->setFont(plain);
-    cmdChkAll->setGeometry(twRect(225, 270, 555, 555));
+    cmdChkAll->setGeometry(twRect(225, 270, 855, 555));
     chkWork[0] = checkBox(Frame1, QStringLiteral("chkWork(0)"), QStringLiteral("&1. DB dump"),
-                          twRect(945, 225, 2535, 225));
+                          twRect(1245, 225, 2535, 225));
     chkWork[1] = checkBox(Frame1, QStringLiteral("chkWork(1)"),
-                          QStringLiteral("&2. DB import(DB생성포함)"), twRect(945, 450, 2535, 225));
+                          QStringLiteral("&2. DB import(DB생성포함)"), twRect(1245, 450, 2535, 225));
     chkWork[2] = checkBox(Frame1, QStringLiteral("chkWork(2)"), QStringLiteral("&3. 유저생성"),
-                          twRect(945, 675, 2535, 225));
+                          twRect(1245, 675, 2535, 225));
 
     Frame2 = group(QStringLiteral("Frame2"), QStringLiteral("원본 DATABASE"),
                    twRect(221, 2070, 5010, 1365));
@@ -489,6 +445,8 @@ void FrmMain::cmdCopy_Click()
 {
     if (m_task->isRunning())
         return;
+    // Nothing of the last copy shows under this one's first box.
+    resetProgress();
     const CopyRequest request = copyRequest();
     const ValidationResult checked = ValidateCopyRequest(request);
     if (!checked.passed) {
@@ -530,14 +488,20 @@ void FrmMain::onCopyEnded(bool completed)
         lblStatus->setText(m_task->isCancelled() ? QStringLiteral("취소됨") : QStringLiteral("중단됨"));
     }
     // A field the job asked for could not take the focus while the fields were disabled.
-    if (m_pendingFocus != FieldId::None) {
+    if (m_pendingFocus != FieldId::None && !m_closeRequested) {
         activateWindow();
         moveFocusTo(m_pendingFocus);
         m_pendingFocus = FieldId::None;
     }
     emit copyFinished(completed);
-    if (m_closeRequested)
-        close();
+}
+
+void FrmMain::resetProgress()
+{
+    pgbCopy->setRange(0, 100);
+    pgbCopy->setValue(0);
+    pgbCopy->setTextVisible(false);
+    lblStatus->clear();
 }
 
 void FrmMain::setCopyRunning(bool running)
@@ -562,6 +526,14 @@ void FrmMain::setCopyRunning(bool running)
 void FrmMain::onStageStarted(CopyStage stage)
 {
     lblStatus->setText(stageText(stage));
+    if (stage == CopyStage::Done) {
+        // The copy has nothing left to cancel; "복사완료" follows.
+        pgbCopy->setRange(0, 100);
+        pgbCopy->setValue(100);
+        pgbCopy->setTextVisible(true);
+        cmdCancel->setEnabled(false);
+        return;
+    }
     // Only the load knows its total up front; the rest run with a busy bar.
     if (stage == CopyStage::Import) {
         pgbCopy->setRange(0, 100);
@@ -573,35 +545,44 @@ void FrmMain::onStageStarted(CopyStage stage)
 
 void FrmMain::onProgress(CopyStage stage, qint64 done, qint64 total, double bytesPerSecond)
 {
-    const QString speed = sizeText(bytesPerSecond) + QStringLiteral("/s");
+    lblStatus->setText(progressText(stage, done, total, bytesPerSecond));
     if (total > 0) {
-        const int percent = int(qBound(qint64(0), done * 100 / total, qint64(100)));
-        lblStatus->setText(stageText(stage) + QStringLiteral(": ") + QString::number(percent)
-                           + QStringLiteral("% (") + sizeText(double(done)) + QStringLiteral(" / ")
-                           + sizeText(double(total)) + QStringLiteral("), ") + speed);
         pgbCopy->setTextVisible(true);
         pgbCopy->setRange(0, 100);
-        pgbCopy->setValue(percent);
+        pgbCopy->setValue(progressPercent(done, total));
     } else {
         pgbCopy->setRange(0, 0);
-        lblStatus->setText(stageText(stage) + QStringLiteral(": ") + sizeText(double(done))
-                           + QStringLiteral(", ") + speed);
     }
 }
 
 void FrmMain::closeEvent(QCloseEvent *event)
 {
+    if (m_task->isRunning() && !m_closeRequested
+        && !askYesNo(QStringLiteral("복사가 진행 중입니다.\r\n복사를 취소하고 닫을까요?"), Answer::No)) {
+        event->ignore();
+        return;
+    }
     if (m_task->isRunning()) {
-        // Stop the copy first; the window closes once the worker has ended.
+        // The windows go at once, whatever the worker waits for: the copy is cancelled, its
+        // boxes get their safe answers, and the program ends once the worker has ended.
         m_closeRequested = true;
         m_messenger->setClosing(true);
         cancelCopy();
-        event->ignore();
-        return;
     }
     if (m_log)
         m_log->close();
     event->accept();
+}
+
+bool FrmMain::waitForCopyEnd(int milliseconds)
+{
+    if (!m_task->isRunning())
+        return true;
+    QEventLoop loop;
+    connect(m_task, &CopyTask::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !m_task->isRunning();
 }
 
 FrmLog *FrmMain::logWindow()
@@ -618,6 +599,9 @@ FrmLog *FrmMain::loadedLogWindow() const
 
 void FrmMain::AddLog(const QString &line)
 {
+    // Once the window has been closed, the cancelled copy's last lines have nowhere to show.
+    if (m_closeRequested)
+        return;
     logWindow()->AddLog(line);
 }
 

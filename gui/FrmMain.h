@@ -60,6 +60,9 @@ public:
     bool isCopyRunning() const { return m_task->isRunning(); }
     // Asks the running copy to stop; it ends soon after and copyFinished follows.
     void cancelCopy();
+    // After the window has gone: gives a cancelled copy up to the given time to end, running the
+    // events meanwhile; false when its worker still runs.
+    bool waitForCopyEnd(int milliseconds);
     // The copy that runs beside the window.
     CopyTask *copyTask() const { return m_task; }
 
@@ -113,6 +116,7 @@ private:
     void startCopy(const CopyRequest &request);
     void onCopyEnded(bool completed);
     void setCopyRunning(bool running);
+    void resetProgress();
     void moveFocusTo(FieldId field);
 
     GuiMessenger *m_messenger = nullptr;

@@ -1,5 +1,7 @@
 #include "modWaitProc.h"
 
+#include "RunningPrograms.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -83,6 +85,8 @@ RunResult RunAndWait(const QString &file, const QStringList &arguments, const QS
         return result;
     }
     result.started = true;
+    // Reachable from a signal handler until the program has ended, so that no exit leaves it behind.
+    const RunningProgram registered(process.processId());
     if (!input.isOpen())
         process.closeWriteChannel();
 

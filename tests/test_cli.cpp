@@ -1,4 +1,5 @@
 // velmar-cli as a user runs it: a separate process, the real programs, the test server.
+#include "CliProgress.h"
 #include "JobFixture.h"
 #include "TestFiles.h"
 #include "ProgramInfo.h"
@@ -13,9 +14,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 
 using namespace velmar;
@@ -40,6 +44,25 @@ CliRun runCli(const QStringList &args)
         return {};
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
+
+#ifdef Q_OS_UNIX
+// The processes of a session that are still alive (zombies do not count), read from /proc.
+QList<qint64> liveProcessesOfSession(qint64 session)
+{
+    QList<qint64> live;
+    for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile f("/proc/" + entry + "/stat");
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray stat = f.readAll();
+        // After "pid (name) ": state ppid pgrp session ...
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 3 && fields[3].toLongLong() == session && fields[0] != "Z")
+            live << entry.toLongLong();
+    }
+    return live;
+}
+#endif
 
 QByteArray storeFile()
 {
@@ -85,6 +108,18 @@ private slots:
         QTest::newRow("bad stage") << QStringList{"--host", "h", "--stages", "1,4"}
                                    << "--stages takes 1, 2 and 3 separated by commas, not \"4\".\n";
         QTest::newRow("conflicting options") << QStringList{"--fk", "--no-fk"} << "--fk and --no-fk exclude each other.\n";
+        const QString hint = "velmar-cli --help로 사용법을 볼 수 있습니다.\n";
+        QTest::newRow("unknown option") << QStringList{"--host", "h", "--frob"} << "Unknown option 'frob'.\n" + hint;
+        QTest::newRow("missing value") << QStringList{"--host"} << "Missing value after '--host'.\n" + hint;
+        QTest::newRow("stray words") << QStringList{"--host", "h", "dorvik_", "cli"} << "알 수 없는 인수입니다: dorvik_ cli\n" + hint;
+        QTest::newRow("option for a name") << QStringList{"--host", "h", "--new-db", "--no-fk"}
+                                           << "--new-db의 값이 옵션처럼 보입니다: --no-fk\n" + hint;
+        QTest::newRow("unknown option for a folder") << QStringList{"--work-folder", "--nofk", "--host", "h"}
+                                                     << "--work-folder의 값이 옵션처럼 보입니다: --nofk\n" + hint;
+        QTest::newRow("our option for the dump's") << QStringList{"--host", "h", "--option", "--yes"}
+                                                   << "--option의 값이 옵션처럼 보입니다: --yes\n" + hint;
+        QTest::newRow("the dump's own option passes") << QStringList{"--option", "--single-transaction", "--stages", ""}
+                                                      << "작업범위가 선택되지 않았습니다.\n";
         QTest::newRow("source is target")
             << QStringList{"--host", "127.0.0.1", "--db", "dorvik_", "--user", "cli", "--new-db", "dorvik_cli", "--no-fk"}
             << "원본 DB(dorvik_cli)가 로컬 서버에 있으므로 New DB는 다른 이름으로 반드시 입력되어야 합니다.\n";
@@ -190,6 +225,92 @@ private slots:
         QVERIFY2(!err.contains("Error"), qPrintable(err));
         QVERIFY(!out.contains("[Finish]"));
         JobFixture::dropDatabase("cli_cancel");
+    }
+#endif
+
+    // The progress line on a terminal: rewritten in place, blanked to its width (Hangul takes
+    // two columns) when taken away; nothing at all elsewhere.
+    void progressLine_data()
+    {
+        QTest::addColumn<bool>("terminal");
+        QTest::addColumn<int>("stage");
+        QTest::addColumn<qint64>("done");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("load") << true << int(CopyStage::Import) << qint64(3 << 20) << qint64(4 << 20) << 1.5 * (1 << 20)
+                              << "\r가져오기: 75% (3.0 MB / 4.0 MB), 1.5 MB/s\r" + QString(41, ' ') + "\r";
+        QTest::newRow("dump") << true << int(CopyStage::Dump) << qint64(1536) << qint64(-1) << 100.0
+                              << "\r덤프: 1.5 KB, 100 B/s\r" + QString(21, ' ') + "\r";
+        QTest::newRow("not a terminal") << false << int(CopyStage::Import) << qint64(1) << qint64(2) << 1.0 << "";
+    }
+    void progressLine()
+    {
+        QFETCH(bool, terminal);
+        QFETCH(int, stage);
+        QFETCH(qint64, done);
+        QFETCH(qint64, total);
+        QFETCH(double, rate);
+        QFETCH(QString, written);
+        FILE *out = std::tmpfile();
+        CliProgress progress(out, terminal);
+        progress.stageStarted(CopyStage(stage));
+        progress.progress(CopyStage(stage), done, total, rate);
+        QCOMPARE(progress.lineShown(), terminal);
+        progress.clear();
+        char buffer[512] = {};
+        std::rewind(out);
+        const size_t n = std::fread(buffer, 1, sizeof buffer, out);
+        std::fclose(out);
+        QCOMPARE(QString::fromUtf8(buffer, qsizetype(n)), written);
+    }
+
+#ifdef Q_OS_UNIX
+    // A second Ctrl+C, SIGTERM or SIGHUP ends velmar-cli at once, and the program it was running
+    // goes with it: nothing of the copy stays in its session.
+    void endingSignalsLeaveNoChild_data()
+    {
+        QTest::addColumn<QList<int>>("sent");
+        QTest::addColumn<int>("endedBy");
+        QTest::newRow("Ctrl+C twice") << QList<int>{SIGINT, SIGINT} << SIGINT;
+        QTest::newRow("SIGTERM") << QList<int>{SIGTERM} << SIGTERM;
+        QTest::newRow("SIGHUP") << QList<int>{SIGHUP} << SIGHUP;
+    }
+    void endingSignalsLeaveNoChild()
+    {
+        QFETCH(QList<int>, sent);
+        QFETCH(int, endedBy);
+        const QString work = m_dir.path() + "/signal-" + QTest::currentDataTag();
+        QVERIFY(QDir().mkpath(work + "/dump"));
+        writeFile(work + "/dump/dorvik_cli_2.sql", "SELECT SLEEP(20);\n");
+        QProcess p;
+        p.setProgram(QStringLiteral(VELMAR_CLI_PATH));
+        p.setArguments({"--host", "localhost", "--db", "dorvik_", "--user", "cli", "--new-db", "cli_signal", "--no-fk",
+                        "--drop-existing", "--stages", "2", "--work-folder", work});
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.setChildProcessModifier([] { ::setsid(); });
+        p.start();
+        QVERIFY(p.waitForStarted());
+        const qint64 session = p.processId();
+        // velmar-cli and the mysql it runs, registered just after its start
+        QTRY_VERIFY_WITH_TIMEOUT(liveProcessesOfSession(session).size() > 1, 20000);
+        QTest::qWait(100);
+
+        QByteArray err;
+        p.setReadChannel(QProcess::StandardError);
+        for (int s : sent) {
+            QCOMPARE(::kill(pid_t(session), s), 0);
+            // Two signals sent together may arrive as one: the next goes once this one was heard.
+            while (s == SIGINT && !err.contains("취소하는 중...") && p.waitForReadyRead(5000))
+                err += p.readAllStandardError();
+        }
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(p.exitCode(), endedBy);
+        QTRY_COMPARE_WITH_TIMEOUT(liveProcessesOfSession(session), QList<qint64>{}, 5000);
+        err += p.readAllStandardError();
+        QCOMPARE(QString::fromUtf8(err), QString(endedBy == SIGINT ? "취소하는 중...\n" : ""));
+        JobFixture::dropDatabase("cli_signal");
     }
 #endif
 

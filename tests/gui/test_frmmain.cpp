@@ -2,10 +2,12 @@
 #include "FrmLog.h"
 #include "FrmMain.h"
 #include "GuiTestSupport.h"
+#include "QtTranslations.h"
 #include "RecordingMessenger.h"
 #include "SettingsStore.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -18,8 +20,14 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QTest>
+
+#include <memory>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -103,10 +111,10 @@ private slots:
             "※DB삭제구문이 있기 때문에 절대로 실서버에서 이 프로그램을 돌리지 마세요!(개발자컴에서만 사용권장)",
             165, 405, 5175, 495);
         row("Frame1", "FrmMain", "작업범위", 221, 990, 5010, 1005);
-        row("cmdChkAll", "Frame1", "전체해제", 225, 270, 555, 555);
-        row("chkWork(0)", "Frame1", "&1. DB dump", 945, 225, 2535, 225);
-        row("chkWork(1)", "Frame1", "&2. DB import(DB생성포함)", 945, 450, 2535, 225);
-        row("chkWork(2)", "Frame1", "&3. 유저생성", 945, 675, 2535, 225);
+        row("cmdChkAll", "Frame1", "전체해제", 225, 270, 855, 555);
+        row("chkWork(0)", "Frame1", "&1. DB dump", 1245, 225, 2535, 225);
+        row("chkWork(1)", "Frame1", "&2. DB import(DB생성포함)", 1245, 450, 2535, 225);
+        row("chkWork(2)", "Frame1", "&3. 유저생성", 1245, 675, 2535, 225);
         row("Frame2", "FrmMain", "원본 DATABASE", 221, 2070, 5010, 1365);
         row("Label3(0)", "Frame2", "&HOST:", 495, 285, 630, 180);
         row("cmbField(0)", "Frame2", "", 1215, 225, 2760, 300);
@@ -195,6 +203,63 @@ private slots:
             QCOMPARE(c->palette().color(QPalette::Base), QColor(255, 255, 0));
         for (QWidget *c : {(QWidget *)w.txtField[1], (QWidget *)w.txtField[3]})
             QVERIFY(c->palette().color(QPalette::Base) != QColor(255, 255, 0));
+    }
+
+    // Text on the yellow fields reads under any system colours.
+    void requiredFieldsReadable_data()
+    {
+        QTest::addColumn<QColor>("text");
+        QTest::newRow("light") << QColor(Qt::black);
+        QTest::newRow("dark") << QColor(0xee, 0xee, 0xee);
+    }
+    void requiredFieldsReadable()
+    {
+        QFETCH(QColor, text);
+        const QPalette before = QApplication::palette();
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
+        QPalette system = before;
+        system.setColor(QPalette::Text, text);
+        system.setColor(QPalette::Base, QColor(0xff - text.red(), 0xff - text.green(), 0xff - text.blue()));
+        QApplication::setPalette(system);
+        FrmMain w;
+        for (QWidget *field : {(QWidget *)w.cmbField[0]->lineEdit(), (QWidget *)w.cmbField[1]->lineEdit(),
+                               (QWidget *)w.txtField[0]}) {
+            const QPalette p = field->palette();
+            QVERIFY(qAbs(qGray(p.color(QPalette::Text).rgb()) - qGray(p.color(QPalette::Base).rgb())) >= 128);
+        }
+    }
+
+    // "전체해제" fits its button on one line in the program's font, beside the stage boxes.
+    void chkAllCaptionOnOneLine()
+    {
+        FrmMain w;
+        QStyleOptionButton option;
+        option.initFrom(w.cmdChkAll);
+        const QRect face = w.cmdChkAll->style()->subElementRect(QStyle::SE_PushButtonContents, &option, w.cmdChkAll);
+        QVERIFY2(w.cmdChkAll->fontMetrics().horizontalAdvance(w.cmdChkAll->text()) <= face.width(),
+                 qPrintable(QFontInfo(w.cmdChkAll->font()).family()));
+        QVERIFY(w.cmdChkAll->geometry().right() < w.chkWork[0]->geometry().left());
+    }
+
+    // Qt's built-in texts come in Korean once the program has loaded its translations.
+    void builtInTextsInKorean_data()
+    {
+        QTest::addColumn<QString>("context");
+        QTest::addColumn<QString>("english");
+        QTest::addColumn<QString>("korean");
+        QTest::newRow("text box menu") << "QLineEdit" << "&Copy" << "복사(&C)";
+        QTest::newRow("text box menu, all") << "QLineEdit" << "Select All" << "모두 선택";
+        QTest::newRow("log window menu") << "QWidgetTextControl" << "&Copy" << "복사(&C)";
+        QTest::newRow("dialog button") << "QPlatformTheme" << "Cancel" << "취소";
+    }
+    void builtInTextsInKorean()
+    {
+        QFETCH(QString, context);
+        QFETCH(QString, english);
+        QFETCH(QString, korean);
+        const std::unique_ptr<QTranslator> installed(installQtTranslations());
+        QVERIFY(installed);
+        QCOMPARE(QCoreApplication::translate(context.toUtf8(), english.toUtf8()), korean);
     }
 
     void captionHasTheBuildVersion()
@@ -615,9 +680,13 @@ private slots:
         w.txtField[3]->setText(newDB);
         w.chkField[0]->setChecked(foreign);
         w.txtField[4]->setText(folder);
+        // As the last copy left them: nothing of it shows under this click's message.
+        w.onStageStarted(CopyStage::Done);
 
         QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
         QCOMPARE(rec.messageTexts(), QStringList{message});
+        QCOMPARE(w.lblStatus->text(), QString());
+        QCOMPARE(w.pgbCopy->value(), 0);
         const Message box = rec.messages().first();
         QCOMPARE(box.buttons, Buttons::Ok);
         QCOMPARE(box.icon, Icon::None);

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,8 +21,11 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
@@ -32,6 +36,7 @@ using namespace velmar::test;
 namespace {
 
 constexpr int kCopyTimeoutMs = 5 * 60 * 1000;  // a safety net only
+const QString kCloseQuestion = QStringLiteral("복사가 진행 중입니다.\r\n복사를 취소하고 닫을까요?");
 
 // What the window looked like while a message box of the copy was up.
 struct Snapshot {
@@ -40,6 +45,7 @@ struct Snapshot {
     bool copyEnabled = true;
     bool fieldsEnabled = true;
     bool cancelEnabled = false;
+    int bar = -1;  // the bar's share; -1 while it is busy
     Qt::CursorShape cursor = Qt::ArrowCursor;
 };
 
@@ -51,6 +57,7 @@ Snapshot snapshot(FrmMain &w)
     s.copyEnabled = w.cmdCopy->isEnabled();
     s.fieldsEnabled = w.txtField[0]->isEnabled() || w.cmbField[0]->isEnabled() || w.chkWork[0]->isEnabled();
     s.cancelEnabled = w.cmdCancel->isEnabled();
+    s.bar = w.pgbCopy->maximum() == 0 ? -1 : w.pgbCopy->value();
     s.cursor = w.cursor().shape();
     return s;
 }
@@ -157,12 +164,14 @@ private slots:
         QCOMPARE(finished.first().first().toBool(), true);
         QCOMPARE(boxes.texts(), QStringList{"복사완료"});
         QCOMPARE(boxes.boxes().first().title, QString("velmar"));
-        // While "복사완료" was up the job had not ended, and every line was already on screen.
+        // While "복사완료" was up the job had not ended, and every line was already on screen;
+        // the bar was full and there was nothing left to cancel.
         const Snapshot s = atBox.first();
         QVERIFY(s.running);
         QVERIFY(!s.copyEnabled);
         QVERIFY(!s.fieldsEnabled);
-        QVERIFY(s.cancelEnabled);
+        QVERIFY(!s.cancelEnabled);
+        QCOMPARE(s.bar, 100);
         QCOMPARE(s.cursor, Qt::WaitCursor);
         const QStringList lines = s.log.split("\r\n");
         QCOMPARE(lines.first(), QString("Check Exist DB..."));
@@ -240,8 +249,8 @@ private slots:
         JobFixture::dropDatabase("gui_cancelled");
     }
 
-    // Closing the window mid-copy stops the copy, and the window goes only once the worker
-    // has ended; the log window goes with it.
+    // Closing the window mid-copy asks first; after Yes the window and its log go at once and
+    // the copy is cancelled.
     void closeDuringACopy()
     {
         CopyWindow window(folder());
@@ -252,30 +261,90 @@ private slots:
             return;
 
         BoxWatcher boxes;
+        boxes.answer({QMessageBox::Yes});
         bool closeAsked = false;
-        bool visibleAfterClose = false;
+        bool visibleAfterClose = true;
+        QPointer<FrmLog> log;
         whileLoading(w, [&] {
             closeAsked = true;
-            w.close();
-            visibleAfterClose = w.isVisible() && w.isCopyRunning();
-        });
-        QString logAtEnd;
-        QPointer<FrmLog> log;
-        connect(&w, &FrmMain::copyFinished, &w, [&] {
             log = w.loadedLogWindow();
-            logAtEnd = log->text();
+            w.close();
+            visibleAfterClose = w.isVisible() || !w.isCopyRunning();
         });
         QSignalSpy finished(&w, &FrmMain::copyFinished);
         QVERIFY(window.copy(finished));
 
         QVERIFY(closeAsked);
-        QVERIFY(visibleAfterClose);
+        QVERIFY(!visibleAfterClose);
         QVERIFY(!w.isVisible());
+        // The log went with the window, and the copy's last lines load no hidden one.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(log.isNull());
-        QVERIFY2(logAtEnd.endsWith("복사가 취소되었습니다.\r\n"), qPrintable(logAtEnd));
-        QCOMPARE(boxes.texts(), QStringList{});
+        QVERIFY(!w.loadedLogWindow());
+        QCOMPARE(boxes.texts(), QStringList{kCloseQuestion});
         JobFixture::dropDatabase("gui_closed");
+    }
+
+    // A source server that takes the connection and never answers: 취소, 닫기 and the close box
+    // act at once, whatever the worker waits for; closing asks first, and No keeps everything.
+    void silentServer_data()
+    {
+        QTest::addColumn<QString>("action");  // "cancel", "close button" or "close box"
+        QTest::addColumn<QMessageBox::StandardButton>("answer");  // to the close question
+        QTest::addColumn<bool>("windowStays");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("취소") << "cancel" << QMessageBox::NoButton << true << "취소하는 중...";
+        QTest::newRow("닫기, 예") << "close button" << QMessageBox::Yes << false << "취소하는 중...";
+        QTest::newRow("닫기, 아니요") << "close button" << QMessageBox::No << true << "원본 DB 확인";
+        QTest::newRow("close box, 예") << "close box" << QMessageBox::Yes << false << "취소하는 중...";
+    }
+    void silentServer()
+    {
+        QFETCH(QString, action);
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(bool, windowStays);
+        QFETCH(QString, status);
+        QTcpServer silent;  // takes the connection and never says a word
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        CopyWindow window(folder());
+        FrmMain &w = window.w;
+        QVERIFY(window.ready());
+        fill(w, "pelsar_", "gui", "gui_silent");
+        w.cmbField[0]->setEditText("127.0.0.1:" + QString::number(silent.serverPort()));
+        BoxWatcher boxes;
+        if (answer != QMessageBox::NoButton)
+            boxes.answer({answer});
+        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
+        QTRY_COMPARE(w.lblStatus->text(), QString("원본 DB 확인"));
+        QTest::qWait(200);
+
+        QElapsedTimer clock;
+        clock.start();
+        if (action == "cancel")
+            QTest::mouseClick(w.cmdCancel, Qt::LeftButton);
+        else if (action == "close button")
+            QTest::mouseClick(w.cmdClose, Qt::LeftButton);
+        else
+            w.windowHandle()->close();
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(boxes.texts(), answer == QMessageBox::NoButton ? QStringList{} : QStringList{kCloseQuestion});
+        if (answer != QMessageBox::NoButton)
+            QCOMPARE(boxes.boxes().first().defaultButton, QMessageBox::No);
+        QCOMPARE(w.isVisible(), windowStays);
+        QCOMPARE(w.loadedLogWindow() && w.loadedLogWindow()->isVisible(), windowStays);
+        QVERIFY(w.isCopyRunning());
+        QCOMPARE(w.lblStatus->text(), status);
+        QCOMPARE(w.cmdCancel->isEnabled(), status != "취소하는 중...");
+        // What the program does once the window has gone: a bounded wait for the worker.
+        clock.restart();
+        QVERIFY(!w.waitForCopyEnd(300));
+        QVERIFY(clock.elapsed() < 2000);
+
+        // The server drops the connection: the worker's wait ends and so does the copy.
+        while (QTcpSocket *connection = silent.nextPendingConnection())
+            connection->abort();
+        silent.close();
+        QVERIFY(w.waitForCopyEnd(60000));
     }
 
     void cleanupTestCase()
