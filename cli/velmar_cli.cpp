@@ -86,9 +86,11 @@ int main(int argc, char **argv)
     const QCommandLineOption stages(QStringLiteral("stages"), QStringLiteral("Stages to run: 1 dump, 2 import, 3 grants (default 1,2,3)."), QStringLiteral("list"), QStringLiteral("1,2,3"));
     const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("Answer Yes to every question."));
     const QCommandLineOption workFolder(QStringLiteral("work-folder"), QStringLiteral("Folder whose dump/ subfolder holds the dump files (default: the program's folder)."), QStringLiteral("folder"));
-    const QList<QCommandLineOption> valued{host, db, user, option, newDb, newUser, fkPath, stages, workFolder};
+    const QCommandLineOption importConnections(QStringLiteral("import-connections"), QStringLiteral("Connections that load the dump into the local server (default: chosen for this machine)."), QStringLiteral("n"));
+    const QList<QCommandLineOption> valued{host, db, user, option, newDb, newUser, fkPath, stages, workFolder,
+                                           importConnections};
     parser.addOptions({host, db, user, option, newDb, newUser, fk, noFk, fkPath, dropExisting, askBeforeDrop,
-                       ordUser, noOrdUser, stages, yes, workFolder});
+                       ordUser, noOrdUser, stages, yes, workFolder, importConnections});
     // Parsed here rather than by process(): a usage error is a refused request (exit 2).
     if (!parser.parse(QCoreApplication::arguments()))
         refuseUsage(parser.errorText());
@@ -138,6 +140,12 @@ int main(int argc, char **argv)
     if (parser.isSet(ordUser)) request.onOrdUser = true;
     if (parser.isSet(noOrdUser)) request.onOrdUser = false;
     if (parser.isSet(workFolder)) request.programFolder = parser.value(workFolder);
+    if (parser.isSet(importConnections)) {
+        bool number = false;
+        request.importConnections = parser.value(importConnections).toInt(&number);
+        if (!number || request.importConnections < 1 || request.importConnections > 16)
+            refuseUsage(QStringLiteral("--import-connections는 1부터 16까지의 수입니다: ") + parser.value(importConnections));
+    }
 
     request.stage[0] = request.stage[1] = request.stage[2] = false;
     const QString stageList = parser.value(stages).trimmed();

@@ -120,6 +120,8 @@ private slots:
                                                    << "--option의 값이 옵션처럼 보입니다: --yes\n" + hint;
         QTest::newRow("the dump's own option passes") << QStringList{"--option", "--single-transaction", "--stages", ""}
                                                       << "작업범위가 선택되지 않았습니다.\n";
+        QTest::newRow("no connections") << QStringList{"--host", "h", "--import-connections", "0"}
+                                        << "--import-connections는 1부터 16까지의 수입니다: 0\n" + hint;
         QTest::newRow("source is target")
             << QStringList{"--host", "127.0.0.1", "--db", "dorvik_", "--user", "cli", "--new-db", "dorvik_cli", "--no-fk"}
             << "원본 DB(dorvik_cli)가 로컬 서버에 있으므로 New DB는 다른 이름으로 반드시 입력되어야 합니다.\n";
@@ -147,10 +149,11 @@ private slots:
         QVERIFY(!before.isEmpty());
 
         const QString work = m_dir.path() + "/remembered";
-        const CliRun r = runCli({"--work-folder", work, "--stages", "1,2"});
+        const CliRun r = runCli({"--work-folder", work, "--stages", "1,2", "--import-connections", "1"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString("복사완료\n"));
         const QStringList lines = r.out.split('\n');
+        QVERIFY(lines.contains("velmar 로더로 가져옵니다 (연결 1개)"));
         QCOMPARE(lines.first(), QString("Check Exist DB..."));
         QVERIFY(lines.contains("mysqldump -q -e dorvik_cli -hlocalhost -uroot -p**** > " + work + "/dump/dorvik_cli.sql"));
         // A multi-line entry shows as its lines.
@@ -282,11 +285,14 @@ private slots:
         QFETCH(int, endedBy);
         const QString work = m_dir.path() + "/signal-" + QTest::currentDataTag();
         QVERIFY(QDir().mkpath(work + "/dump"));
-        writeFile(work + "/dump/dorvik_cli_2.sql", "SELECT SLEEP(20);\n");
+        // The foreign-key script is the client program's to run.
+        writeFile(work + "/dump/dorvik_cli_2.sql", "SELECT 1;\n");
+        writeFile(work + "/dorvik_tables외래키.SQL", "SELECT SLEEP(20);\n");
+        writeFile(work + "/pelsar_tables외래키.SQL", "SELECT 1;\n");
         QProcess p;
         p.setProgram(QStringLiteral(VELMAR_CLI_PATH));
-        p.setArguments({"--host", "localhost", "--db", "dorvik_", "--user", "cli", "--new-db", "cli_signal", "--no-fk",
-                        "--drop-existing", "--stages", "2", "--work-folder", work});
+        p.setArguments({"--host", "localhost", "--db", "dorvik_", "--user", "cli", "--new-db", "cli_signal", "--fk",
+                        "--fk-path", work, "--drop-existing", "--stages", "2", "--work-folder", work});
         p.setStandardInputFile(QProcess::nullDevice());
         p.setChildProcessModifier([] { ::setsid(); });
         p.start();
