@@ -81,10 +81,12 @@ QString errorSummary(const QByteArray &errorOutput)
 
 RaisedError programError(const QString &program, const RunResult &r)
 {
-    if (r.inputUnreadable)
+    if (r.inputUnreadable || r.outputUnwritable)
         return fileError(err::PathFileAccess, r.startError);  // the file and the reason
     if (!r.started)
         return fileError(err::FileNotFound, program, r.startError);
+    if (r.timedOut)
+        return RaisedError(-1, program, program + QStringLiteral(": 서버가 응답하지 않아 중단했습니다."));
     QString text = errorSummary(r.errorOutput);
     if (text.isEmpty())
         text = r.crashed ? program + QStringLiteral(" ended abnormally")
