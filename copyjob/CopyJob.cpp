@@ -33,6 +33,9 @@ const QString kLocalHost = QStringLiteral("localhost");
 const QString kModMain = QStringLiteral("Module modMain");
 const QString kFormMain = QStringLiteral("Form FrmMain");
 
+// How long the dump may take to write its first byte (connect and first answers of the source).
+constexpr int kDumpFirstOutputMs = 60'000;
+
 // Elapsed-rate helper for the progress signal.
 double bytesPerSecond(qint64 bytes, const QElapsedTimer &t)
 {
@@ -68,6 +71,8 @@ CopyJob::CopyJob(CopyRequest request, QObject *parent) : QObject(parent), m_requ
 void CopyJob::cancel()
 {
     m_cancel.store(true);
+    // A statement or connect waiting on a silent server returns now, not at its timeout.
+    CancelSharedConnection();
 }
 
 QString CopyJob::dumpFolder() const
@@ -205,7 +210,7 @@ bool CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteI
     bool found = false;  // after an unexpected error the result is what had been found
     return guarded(QStringLiteral("IsExistDB"), kFormMain, [&] {
         {
-            const SharedConnection db(host.trimmed(), kRootUser, kRootPassword, QString());
+            const SharedConnection db(host.trimmed(), kRootUser, kRootPassword, QString(), &m_cancel);
             if (!db)
                 return false;
             found = databaseExists(dbName);
@@ -232,13 +237,13 @@ bool CopyJob::dropTarget()
     if (isCancelled())
         return false;
     return guarded(QStringLiteral("IsExistDB"), kFormMain, [this] {
-        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString(), &m_cancel);
         if (!db)
             return false;
         DropDatabase(NewDBName());
         // The server's refusal has been shown; a database that is still there stops the copy
         // rather than loading into it.
-        if (databaseExists(NewDBName()))
+        if (isCancelled() || databaseExists(NewDBName()))
             return false;
         m_dropPending = false;
         AddLog(QStringLiteral("Local DB삭제:") + NewDBName());
@@ -273,6 +278,9 @@ bool CopyJob::SETP_DBDump()
         RunOptions options;
         options.stdoutFile = partial;  // an earlier dump stays until this one has succeeded
         options.cancel = &m_cancel;
+        // This dump program has no connect timeout: its first output (the dump's header) comes
+        // once it has reached the server, so a source that never answers stops it here.
+        options.firstOutputTimeoutMs = kDumpFirstOutputMs;
         QElapsedTimer t;
         t.start();
         options.progress = [&](qint64 written, qint64) {
@@ -385,7 +393,7 @@ bool CopyJob::SETP_DBImport()
         if (isCancelled())
             return false;
         {
-            const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+            const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString(), &m_cancel);
             if (!db)
                 return false;
             if (ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(NewDBName())) < 0)
@@ -415,7 +423,7 @@ bool CopyJob::AddUser()
     return guarded(QStringLiteral("AddUser"), kFormMain, [this] {
         if (isCancelled())
             return false;
-        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString(), &m_cancel);
         if (!db)
             return false;
         // The database name is a pattern in a GRANT: its _ and % are escaped so that the rights

@@ -11,8 +11,12 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QElapsedTimer>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <thread>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -582,6 +586,48 @@ private slots:
         QVERIFY(rec.messageTexts().first().startsWith("Error 200"));
         QCOMPARE(rec.logEntries(), (QStringList{"Check Exist DB...", "복사가 취소되었습니다."}));
         QCOMPARE(focus.size(), 0);
+    }
+
+    // A source that takes the connection and never answers (a firewall that swallows packets):
+    // the copy ends by itself within the connect timeout, and a cancel ends it at once.
+    void silentSource_data()
+    {
+        QTest::addColumn<int>("cancelAfterMs");
+        QTest::addColumn<int>("limitMs");
+        QTest::newRow("left alone") << 0 << 20000;
+        QTest::newRow("cancelled") << 500 << 1500;
+    }
+    void silentSource()
+    {
+        QFETCH(int, cancelAfterMs);
+        QFETCH(int, limitMs);
+        QTcpServer silent;  // never serviced: the system completes the handshake, nobody answers
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        const QString host = "127.0.0.1:" + QString::number(silent.serverPort());
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "unused");
+        r.host = host;
+        RecordingMessenger rec;
+        CopyJob job(r);
+        std::thread canceller([&] {
+            if (cancelAfterMs > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(cancelAfterMs));
+                job.cancel();
+            }
+        });
+        QElapsedTimer t;
+        t.start();
+        const bool copied = job.ProcCopy();
+        const qint64 elapsed = t.elapsed();
+        canceller.join();
+        QVERIFY(!copied);
+        QVERIFY2(elapsed < limitMs, qPrintable(QString::number(elapsed)));
+        if (cancelAfterMs > 0) {
+            QCOMPARE(rec.messageTexts(), QStringList{});
+            QCOMPARE(rec.logEntries(), (QStringList{"Check Exist DB...", "복사가 취소되었습니다."}));
+            return;
+        }
+        QVERIFY2(rec.messageTexts().first().startsWith("Error 2013 "), qPrintable(rec.messageTexts().first()));
+        QVERIFY(rec.messageTexts().first().contains("방화벽"));
     }
 
     void cleanupTestCase()
