@@ -135,11 +135,15 @@ bool CopyJob::runStages()
             return false;
         emit stageStarted(CopyStage::CheckSource);
         AddLog(QStringLiteral("Check Exist DB..."));
-        if (!IsExistDB(r.host, SourceDBName(), false)) {
+        const DbPresence source = IsExistDB(r.host, SourceDBName(), false);
+        if (source != DbPresence::Present) {
             if (!goesOn(true))
                 return false;
-            msgBox(QStringLiteral("존재하지 않는 DB입니다. ") + r.host + u'/' + SourceDBName());
-            emit focusRequested(FieldId::cmbField1);
+            // A server that could not be asked has told why; the database may well be there.
+            if (source == DbPresence::Missing) {
+                msgBox(QStringLiteral("존재하지 않는 DB입니다. ") + r.host + u'/' + SourceDBName());
+                emit focusRequested(FieldId::cmbField1);
+            }
             return false;
         }
     }
@@ -155,7 +159,7 @@ bool CopyJob::runStages()
             return false;
         }
         emit stageStarted(CopyStage::CheckTarget);
-        if (IsExistDB(kLocalHost, NewDBName(), true)) {
+        if (IsExistDB(kLocalHost, NewDBName(), true) != DbPresence::Missing) {
             goesOn(false);
             return false;
         }
@@ -187,12 +191,15 @@ bool CopyJob::runStages()
     return true;
 }
 
-bool CopyJob::databaseExists(const QString &dbName)
+DbPresence CopyJob::databaseExists(const QString &dbName)
 {
     // Exactly this one name: quotes, backslashes and the pattern characters are escaped.
     std::unique_ptr<Recordset> rs;
-    return OpenRecordset(rs, QStringLiteral("SHOW DATABASES LIKE ") + quoteString(escapeLikePattern(dbName)))
-           > 0;
+    const qint32 rows
+        = OpenRecordset(rs, QStringLiteral("SHOW DATABASES LIKE ") + quoteString(escapeLikePattern(dbName)));
+    if (rows < 0)
+        return DbPresence::Unknown;  // the failure has been shown
+    return rows > 0 ? DbPresence::Present : DbPresence::Missing;
 }
 
 bool CopyJob::replaceConsented(const QString &dbName)
@@ -205,30 +212,31 @@ bool CopyJob::replaceConsented(const QString &dbName)
            && !isCancelled();
 }
 
-bool CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteIfExists)
+DbPresence CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteIfExists)
 {
-    bool found = false;  // after an unexpected error the result is what had been found
+    DbPresence found = DbPresence::Unknown;  // after an unexpected error: what had been found
     return guarded(QStringLiteral("IsExistDB"), kFormMain, [&] {
         {
             const SharedConnection db(host.trimmed(), kRootUser, kRootPassword, QString(), &m_cancel);
             if (!db)
-                return false;
+                return DbPresence::Unknown;  // the connection error has been shown
             found = databaseExists(dbName);
         }
-        if (!found || !deleteIfExists)
+        if (found != DbPresence::Present || !deleteIfExists)
             return found;
         if (host != kLocalHost) {
             msgBox(QStringLiteral("localhost만 DB삭제가능합니다."));
-            return true;
+            return DbPresence::Present;
         }
         if (!replaceConsented(dbName))
-            return true;
+            return DbPresence::Present;
         if (m_request.stage[0]) {
             // Dropped once the new dump is ready (see runStages).
             m_dropPending = true;
-            return false;
+            return DbPresence::Missing;
         }
-        return !dropTarget();  // it stays until the drop has succeeded
+        // It stays until the drop has succeeded.
+        return dropTarget() ? DbPresence::Missing : DbPresence::Present;
     }).value_or(found);
 }
 
@@ -243,7 +251,7 @@ bool CopyJob::dropTarget()
         DropDatabase(NewDBName());
         // The server's refusal has been shown; a database that is still there stops the copy
         // rather than loading into it.
-        if (isCancelled() || databaseExists(NewDBName()))
+        if (isCancelled() || databaseExists(NewDBName()) != DbPresence::Missing)
             return false;
         m_dropPending = false;
         AddLog(QStringLiteral("Local DB삭제:") + NewDBName());

@@ -9,6 +9,10 @@
 
 namespace velmar {
 
+// What a look for a database found. Unknown: the server could not be asked (the reason has been
+// shown), which is never taken for a missing database.
+enum class DbPresence { Missing, Present, Unknown };
+
 // The stages of a running copy, for progress displays.
 enum class CopyStage { Idle, CheckSource, CheckTarget, Dump, Rewrite, Import, ForeignKeys, Grants, Done };
 
@@ -34,7 +38,9 @@ public:
     bool isCancelled() const { return m_cancel.load(); }
 
     // The stages, public for their tests.
-    bool IsExistDB(const QString &host, const QString &dbName, bool deleteIfExists);
+    // With deleteIfExists, Present means the database stays (not dropped), Missing that it is gone
+    // or will be dropped once the new dump is ready.
+    DbPresence IsExistDB(const QString &host, const QString &dbName, bool deleteIfExists);
     bool SETP_DBDump();
     bool STEP_EditSQLFile();
     bool SETP_DBImport();
@@ -59,8 +65,9 @@ private:
     bool goesOn(bool stepSucceeded);
     // Announces a stage (and its log line, when it has one) and runs it, unless cancelled.
     bool runStep(CopyStage stage, const QString &logLine, bool (CopyJob::*step)());
-    // Whether the database exists on host (the shared connection is open).
-    bool databaseExists(const QString &dbName);
+    // Whether the database exists on host (the shared connection is open); Unknown after a
+    // failed look.
+    DbPresence databaseExists(const QString &dbName);
     // The local database may be replaced: asked unless the user chose to drop without asking.
     bool replaceConsented(const QString &dbName);
     bool dropTarget();

@@ -48,9 +48,10 @@ unsigned long byteLength(qint32 length, const QByteArray &text)
     return static_cast<unsigned long>(std::clamp<qsizetype>(length, 0, text.size()));
 }
 
-QString connectExplanation(qint32 number)
+// where: the server as the user knows it, with the port whenever one was dialled.
+QString connectExplanation(qint32 number, const QString &where)
 {
-    QString text = QStringLiteral("데이터베이스 서버에 접속할 수 없습니다.");
+    QString text = QStringLiteral("데이터베이스 서버(") + where + QStringLiteral(")에 접속할 수 없습니다.");
     // This library reports an unreachable server as 2002 (also over TCP), older ones as 2003; a
     // server that accepts the connection and never answers ends in 2013.
     if (number == CR_CONN_HOST_ERROR || number == CR_CONNECTION_ERROR || number == CR_SERVER_LOST) {
@@ -194,7 +195,13 @@ bool cMySQL::real_connect(const QString &host, const QString &user, const QStrin
     if (isCancelled())
         return false;  // given up by the user: nothing to tell
     const RaisedError e = libraryError("real_connect");
-    const QString description = e.Description + QStringLiteral("\r\n\r\n") + connectExplanation(e.Number);
+    // The library's text names the host without its port.
+    QString where = hostName.isEmpty() ? QStringLiteral("localhost") : hostName;
+    if (where.contains(u':'))
+        where = u'[' + where + u']';
+    if (connectPort != 0 && (m_host != hostName || where != QStringLiteral("localhost")))
+        where += u':' + QString::number(connectPort);
+    const QString description = e.Description + QStringLiteral("\r\n\r\n") + connectExplanation(e.Number, where);
     if (!m_noErrMsg)
         msgBox(QStringLiteral("Error ") + QString::number(e.Number) + u' ' + description);
     return false;

@@ -481,14 +481,13 @@ private slots:
         QCOMPARE(JobFixture::checksums("via_tcp"), JobFixture::checksums("pelsar_abc"));
         JobFixture::dropDatabase("via_tcp");
 
-        // An unused port: the source check reports the server as unreachable, then the missing database.
+        // An unused port: one message, naming host and port; the database is not called missing.
         r.host = "127.0.0.1:1";
         const Outcome refused = run(r);
         QVERIFY(!refused.copied);
-        QCOMPARE(refused.messages.size(), 2);
-        QVERIFY2(QRegularExpression("^Error 200[23] ").match(refused.messages.first()).hasMatch(),
-                 qPrintable(refused.messages.first()));
-        QCOMPARE(refused.messages.last(), "존재하지 않는 DB입니다. 127.0.0.1:1/pelsar_abc");
+        QCOMPARE(refused.messages.size(), 1);
+        QVERIFY2(refused.messages.first().startsWith("Error 2002 "), qPrintable(refused.messages.first()));
+        QVERIFY(refused.messages.first().contains("\r\n\r\n데이터베이스 서버(127.0.0.1:1)에 접속할 수 없습니다."));
     }
 
     void cancelDuringLoad()
@@ -520,9 +519,9 @@ private slots:
         RecordingMessenger rec;
         CopyJob job(JobFixture::request(m_work, "pelsar_", "abc", "unused"));
         const QString host = "127.0.0.1:" + QString::number(TestServer::port());
-        QVERIFY(job.IsExistDB(host, "pelsar_abc", true));
+        QCOMPARE(job.IsExistDB(host, "pelsar_abc", true), DbPresence::Present);
         QCOMPARE(rec.messageTexts(), QStringList{"localhost만 DB삭제가능합니다."});
-        QVERIFY(!job.IsExistDB(host, "pelsar_missing", true));
+        QCOMPARE(job.IsExistDB(host, "pelsar_missing", true), DbPresence::Missing);
         QCOMPARE(rec.messageTexts().size(), 1);
         QVERIFY(JobFixture::databaseExists("pelsar_abc"));
         QCOMPARE(rec.logEntries(), QStringList{});
@@ -626,7 +625,9 @@ private slots:
             QCOMPARE(rec.logEntries(), (QStringList{"Check Exist DB...", "복사가 취소되었습니다."}));
             return;
         }
+        QCOMPARE(rec.messageTexts().size(), 1);
         QVERIFY2(rec.messageTexts().first().startsWith("Error 2013 "), qPrintable(rec.messageTexts().first()));
+        QVERIFY(rec.messageTexts().first().contains("데이터베이스 서버(" + host + ")에 접속할 수 없습니다."));
         QVERIFY(rec.messageTexts().first().contains("방화벽"));
     }
 

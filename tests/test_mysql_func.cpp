@@ -164,7 +164,7 @@ private slots:
         QVERIFY(!sharedConnection());
         QCOMPARE(messages.messageTexts(),
                  QStringList{QStringLiteral("Error 1045 Access denied for user 'root'@'localhost' (using password: "
-                                            "YES)\r\n\r\n데이터베이스 서버에 접속할 수 없습니다.")});
+                                            "YES)\r\n\r\n데이터베이스 서버(localhost)에 접속할 수 없습니다.")});
         QVERIFY(waitUntilGone(earlier));
     }
 
