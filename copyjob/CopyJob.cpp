@@ -33,6 +33,9 @@ const QString kLocalHost = QStringLiteral("localhost");
 const QString kModMain = QStringLiteral("Module modMain");
 const QString kFormMain = QStringLiteral("Form FrmMain");
 
+// The longest database name (and GRANT pattern) the server takes.
+constexpr qsizetype kMaxNameLength = 64;
+
 // How long the dump may take to write its first byte (connect and first answers of the source).
 constexpr int kDumpFirstOutputMs = 60'000;
 
@@ -435,22 +438,38 @@ bool CopyJob::AddUser()
         if (!db)
             return false;
         // The database name is a pattern in a GRANT: its _ and % are escaped so that the rights
-        // cover exactly this database.
-        const QString on = QStringLiteral("GRANT ALL ON ") + quoteIdentifier(escapeLikePattern(NewDBName()))
-                           + QStringLiteral(".* TO ");
+        // cover exactly this database. The server takes no pattern over 64 characters; then the
+        // rights go to each table by its exact name (table rights know no patterns).
+        const QString pattern = escapeLikePattern(NewDBName());
+        QStringList objects;
+        if (pattern.size() <= kMaxNameLength) {
+            objects << quoteIdentifier(pattern) + QStringLiteral(".*");
+        } else {
+            std::unique_ptr<Recordset> rs;
+            if (OpenRecordset(rs, QStringLiteral("SELECT TABLE_NAME FROM information_schema.TABLES WHERE TABLE_SCHEMA = ")
+                                      + quoteString(NewDBName()) + QStringLiteral(" ORDER BY TABLE_NAME"))
+                < 0)
+                return false;  // the failure has been shown
+            for (int i = 0; rs && i < rs->RecordCount(); ++i)
+                objects << quoteIdentifier(NewDBName()) + u'.' + quoteIdentifier(rs->row(i).value(0));
+        }
         const QString identified = QStringLiteral(" IDENTIFIED BY '") + kGrantPassword + u'\'';
-        QStringList statements{
-            on + quoteString(NewUserName()) + QStringLiteral("@'%'") + identified,
-            on + quoteString(NewUserName()) + QStringLiteral("@'localhost'") + identified,
-        };
-        if (m_request.onOrdUser)
-            statements << on + quoteString(NewUserName() + QStringLiteral("_ord")) + QStringLiteral("@'%'")
-                              + identified;
-        for (const QString &statement : statements) {
+        QStringList statements;
+        for (const QString &object : std::as_const(objects)) {
+            const QString on = QStringLiteral("GRANT ALL ON ") + object + QStringLiteral(" TO ");
+            statements << on + quoteString(NewUserName()) + QStringLiteral("@'%'") + identified
+                       << on + quoteString(NewUserName()) + QStringLiteral("@'localhost'") + identified;
+            if (m_request.onOrdUser)
+                statements << on + quoteString(NewUserName() + QStringLiteral("_ord")) + QStringLiteral("@'%'")
+                                  + identified;
+        }
+        for (const QString &statement : std::as_const(statements)) {
             if (isCancelled())
                 break;
             AddLog(maskSecret(statement, kGrantPassword));
-            ExecuteSQL(statement);
+            // A refused grant has been shown; the user would be left without the rights.
+            if (ExecuteSQL(statement) < 0)
+                return false;
         }
         return !isCancelled();
     }).value_or(false);

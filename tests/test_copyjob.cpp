@@ -587,6 +587,46 @@ private slots:
         QCOMPARE(focus.size(), 0);
     }
 
+    // A refused grant stops the copy; a name whose escaped pattern is longer than the server takes
+    // is granted table by table, still on that database alone.
+    void grants_data()
+    {
+        QTest::addColumn<QString>("newDB");
+        QTest::addColumn<QString>("newUser");
+        QTest::addColumn<QString>("logged");  // the first grant; empty: refused
+        const QString longName = "g_" + QString(62, 'a');
+        QTest::newRow("refused") << "grant_target" << QString(129, 'u') << "";
+        QTest::newRow("64 characters") << longName << "longname"
+                                       << "GRANT ALL ON `" + longName + "`.`customers` TO 'longname'@'%' IDENTIFIED BY '****'";
+    }
+    void grants()
+    {
+        QFETCH(QString, newDB);
+        QFETCH(QString, newUser);
+        QFETCH(QString, logged);
+        const QString lookAlike = QString(newDB).replace(1, 1, "X");
+        JobFixture::createSourceDatabase(newDB, 1);
+        JobFixture::createSourceDatabase(lookAlike, 1);
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", newDB);
+        r.newUser = newUser;
+        r.stage[0] = r.stage[1] = false;
+        const Outcome o = run(r);
+        QCOMPARE(o.copied, !logged.isEmpty());
+        QCOMPARE(o.log.join('\n').contains("[Finish]"), !logged.isEmpty());
+        if (logged.isEmpty()) {
+            QCOMPARE(o.messages.size(), 1);
+            QVERIFY2(o.messages.first().startsWith("Error 1470 (String 'uuu"), qPrintable(o.messages.first()));
+        } else {
+            QCOMPARE(o.log.first(), logged);
+            QCOMPARE(o.log.size(), 5);  // two tables, two grants each, then [Finish]
+            QVERIFY(JobFixture::canUse(newUser, "tq582914", newDB));
+            QVERIFY(!JobFixture::canUse(newUser, "tq582914", lookAlike));
+            JobFixture::dropUser(newUser);
+        }
+        JobFixture::dropDatabase(newDB);
+        JobFixture::dropDatabase(lookAlike);
+    }
+
     // A source that takes the connection and never answers (a firewall that swallows packets):
     // the copy ends by itself within the connect timeout, and a cancel ends it at once.
     void silentSource_data()
