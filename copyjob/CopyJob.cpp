@@ -98,11 +98,20 @@ bool CopyJob::ProcCopy()
     // A cancel is looked at before every step as well as after it: a copy cancelled while a
     // step waited on the server must not go on to drop, create or grant anything.
     m_cancelLogged = false;
+    m_stopReason.clear();
+    const LastMessage lastBox;
     // Every stage reports its own failures; what reaches here has no step to go on with.
-    return guarded(QStringLiteral("ProcCopy"), kFormMain, [this] {
+    const bool copied = guarded(QStringLiteral("ProcCopy"), kFormMain, [this] {
         messenger().clearLog();
         return runStages();
     }).value_or(false);
+    // The log keeps why the copy stopped once the box that said it is gone.
+    if (!copied && !isCancelled()) {
+        const QString reason = !m_stopReason.isEmpty() ? m_stopReason : lastBox.text();
+        AddLog(QStringLiteral("복사 중단: ")
+               + (reason.isEmpty() ? QStringLiteral("작업이 완료되지 않았습니다.") : reason));
+    }
+    return copied;
 }
 
 bool CopyJob::goesOn(bool stepSucceeded)
@@ -208,11 +217,15 @@ DbPresence CopyJob::databaseExists(const QString &dbName)
 bool CopyJob::replaceConsented(const QString &dbName)
 {
     // No question once cancelled, and no drop when cancel came while it was asked.
-    return !isCancelled()
-           && (m_request.existDBDel
-               || askYesNo(QStringLiteral("Local에 동일한 DB명(") + dbName
-                           + QStringLiteral(")이 존재합니다.\r\n삭제후 계속 진행할까요?")))
-           && !isCancelled();
+    if (isCancelled())
+        return false;
+    if (!m_request.existDBDel
+        && !askYesNo(QStringLiteral("Local에 동일한 DB명(") + dbName
+                     + QStringLiteral(")이 존재합니다.\r\n삭제후 계속 진행할까요?"))) {
+        m_stopReason = QStringLiteral("Local에 동일한 DB명(") + dbName + QStringLiteral(")이 존재하며 삭제하지 않았습니다.");
+        return false;
+    }
+    return !isCancelled();
 }
 
 DbPresence CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteIfExists)

@@ -77,6 +77,8 @@ private:
     std::atomic_bool m_cancel{false};
     bool m_dropPending = false;  // the target is to be dropped once the new dump is ready
     bool m_cancelLogged = false;
+    // Why the copy stopped when no message box said it (the answer No to the drop question).
+    QString m_stopReason;
 };
 
 // Appends one entry to the log (the log window, velmar-cli's output, a test's record).

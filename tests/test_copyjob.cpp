@@ -239,7 +239,8 @@ private slots:
         if (!answerYes) {
             QVERIFY(!o.copied);
             QCOMPARE(o.messages, QStringList{question});
-            QCOMPARE(o.log, QStringList{"Check Exist DB..."});
+            QCOMPARE(o.log, (QStringList{"Check Exist DB...",
+                                         "복사 중단: Local에 동일한 DB명(target_db)이 존재하며 삭제하지 않았습니다."}));
             QCOMPARE(QDir(dumpDir()).entryList(QDir::Files), QStringList{});
             QCOMPARE(JobFixture::rowCounts("target_db").keys(), QStringList{"old_marker"});
             return;
@@ -274,7 +275,8 @@ private slots:
                      .hasMatch(),
                  qPrintable(o.messages.first()));
         QVERIFY(!o.log.join('\n').contains("[Finish]"));
-        QCOMPARE(o.log.last(), "mysqldump -q --comments; touch " + owned + " pelsar_abc -hlocalhost -uroot -p**** > "
+        QCOMPARE(o.log.last(), "복사 중단: " + o.messages.first());
+        QCOMPARE(o.log.value(o.log.size() - 2), "mysqldump -q --comments; touch " + owned + " pelsar_abc -hlocalhost -uroot -p**** > "
                                    + dumpDir() + "/pelsar_abc.sql");
         QVERIFY(!QFile::exists(owned));
         QCOMPARE(JobFixture::rowCounts("keep_me").keys(), QStringList{"precious"});
@@ -327,6 +329,7 @@ private slots:
                      .hasMatch(),
                  qPrintable(o.messages.first()));
         QVERIFY(!o.log.join('\n').contains("[Finish]"));
+        QCOMPARE(o.log.last(), "복사 중단: " + o.messages.first());
         JobFixture::dropDatabase("bad_load");
     }
 
@@ -341,7 +344,7 @@ private slots:
         QVERIFY(!o.copied);
         QCOMPARE(o.messages, QStringList{"가져올 덤프 파일이 없습니다.\r\n" + dumpDir()
                                          + "/pelsar_nodump_2.sql\r\n\r\n먼저 1. DB dump 작업으로 덤프 파일을 만드세요."});
-        QCOMPARE(o.log, QStringList{});
+        QCOMPARE(o.log, QStringList{"복사 중단: " + o.messages.first()});
         QCOMPARE(JobFixture::rowCounts("no_dump_target").keys(), QStringList{"t"});
         JobFixture::dropDatabase("no_dump_target");
     }
@@ -365,7 +368,7 @@ private slots:
         QSignalSpy focus(&job, &CopyJob::focusRequested);
         QVERIFY(!job.ProcCopy());
         QCOMPARE(rec.messageTexts(), QStringList{"존재하지 않는 DB입니다. localhost/pelsar_" + user});
-        QCOMPARE(rec.logEntries(), QStringList{"Check Exist DB..."});
+        QCOMPARE(rec.logEntries(), (QStringList{"Check Exist DB...", "복사 중단: 존재하지 않는 DB입니다. localhost/pelsar_" + user}));
         QCOMPARE(focus.size(), 1);
         QCOMPARE(focus.first().first().value<velmar::FieldId>(), FieldId::cmbField1);
         QVERIFY(JobFixture::databaseExists("victim"));
@@ -488,6 +491,7 @@ private slots:
         QCOMPARE(refused.messages.size(), 1);
         QVERIFY2(refused.messages.first().startsWith("Error 2002 "), qPrintable(refused.messages.first()));
         QVERIFY(refused.messages.first().contains("\r\n\r\n데이터베이스 서버(127.0.0.1:1)에 접속할 수 없습니다."));
+        QCOMPARE(refused.log, (QStringList{"Check Exist DB...", "복사 중단: " + refused.messages.first()}));
     }
 
     void cancelDuringLoad()
@@ -616,6 +620,7 @@ private slots:
         if (logged.isEmpty()) {
             QCOMPARE(o.messages.size(), 1);
             QVERIFY2(o.messages.first().startsWith("Error 1470 (String 'uuu"), qPrintable(o.messages.first()));
+            QCOMPARE(o.log.last(), "복사 중단: " + o.messages.first());
         } else {
             QCOMPARE(o.log.first(), logged);
             QCOMPARE(o.log.size(), 5);  // two tables, two grants each, then [Finish]
@@ -669,6 +674,7 @@ private slots:
         QVERIFY2(rec.messageTexts().first().startsWith("Error 2013 "), qPrintable(rec.messageTexts().first()));
         QVERIFY(rec.messageTexts().first().contains("데이터베이스 서버(" + host + ")에 접속할 수 없습니다."));
         QVERIFY(rec.messageTexts().first().contains("방화벽"));
+        QCOMPARE(rec.logEntries().last(), "복사 중단: " + rec.messageTexts().first());
     }
 
     void cleanupTestCase()

@@ -203,7 +203,8 @@ private slots:
         QCOMPARE(finished.first().first().toBool(), false);
         QCOMPARE(boxes.texts(), QStringList{"존재하지 않는 DB입니다. localhost/pelsar_nosuchdb"});
         QCOMPARE(focusName(&w), QString("cmbField(1)"));
-        QCOMPARE(w.loadedLogWindow()->text(), QString("Check Exist DB...\r\n"));
+        QCOMPARE(w.loadedLogWindow()->text(),
+                 QString("Check Exist DB...\r\n복사 중단: 존재하지 않는 DB입니다. localhost/pelsar_nosuchdb\r\n"));
     }
 
     void cancelDuringALongLoad()
