@@ -3,6 +3,7 @@
 #include "Messenger.h"
 #include "ProgramInfo.h"
 #include "cMySQL.h"
+#include "modWaitProc.h"
 
 #include <QFileInfo>
 #include <QHostAddress>
@@ -93,6 +94,12 @@ ValidationResult ValidateCopyRequest(const CopyRequest &r)
         return refuse(QStringLiteral("db를 입력하세요."), FieldId::cmbField1);
     if (r.user.isEmpty())
         return refuse(QStringLiteral("User를 입력하세요."), FieldId::txtField0);
+    // An open quote would otherwise take the rest of the options as one word: "-q -e \"--no-data"
+    // would dump no rows and replace the local database by empty tables.
+    bool quotesClosed = true;
+    splitShellWords(r.dumpOption, &quotesClosed);
+    if (r.stage[0] && !quotesClosed)
+        return refuse(QStringLiteral("option의 따옴표가 닫히지 않았습니다. ") + r.dumpOption, FieldId::txtField1);
     if (r.foreign) {
         if (trimSpaces(r.foreignPath).isEmpty())
             return refuse(QStringLiteral("외래키 스크립트 파일경로가 설정되어 있지 않습니다."),

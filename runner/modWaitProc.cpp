@@ -180,7 +180,7 @@ QString commandLineText(const QString &program, const QStringList &arguments)
     return words.join(u' ');
 }
 
-QStringList splitShellWords(const QString &text)
+QStringList splitShellWords(const QString &text, bool *closed)
 {
     QStringList words;
     QString current;
@@ -230,6 +230,8 @@ QStringList splitShellWords(const QString &text)
     }
     if (inWord)
         words << current;
+    if (closed)
+        *closed = mode == Plain;
     return words;
 }
 

@@ -60,8 +60,9 @@ QString commandLineText(const QString &program, const QStringList &arguments);
 
 // Splits an options text into words the way a POSIX shell splits words: blanks separate,
 // single quotes keep everything, double quotes keep everything but \" \\ \$ \`, a backslash
-// outside quotes keeps the next character. Nothing is expanded.
-QStringList splitShellWords(const QString &text);
+// outside quotes keeps the next character. Nothing is expanded. closed, when given, tells whether
+// every quote was closed (an open one runs to the end of the text).
+QStringList splitShellWords(const QString &text, bool *closed = nullptr);
 
 // Replaces every occurrence of secret (exact, case-sensitive) by "****".
 QString maskSecret(const QString &text, const QString &secret);

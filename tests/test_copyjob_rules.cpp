@@ -74,6 +74,15 @@ private slots:
             << FieldId::txtField3;
         QTest::newRow("no prefix") << "prefix=" << "db를 입력하세요." << FieldId::cmbField1;
         QTest::newRow("no user") << "user=" << "User를 입력하세요." << FieldId::txtField0;
+        QTest::newRow("unclosed double quote") << "option=-q -e \"oops"
+                                               << "option의 따옴표가 닫히지 않았습니다. -q -e \"oops" << FieldId::txtField1;
+        QTest::newRow("unclosed quote before an option") << "option=-q -e \"--no-data"
+                                                         << "option의 따옴표가 닫히지 않았습니다. -q -e \"--no-data"
+                                                         << FieldId::txtField1;
+        QTest::newRow("unclosed single quote") << "option=--where='id > 1" << "option의 따옴표가 닫히지 않았습니다. --where='id > 1"
+                                               << FieldId::txtField1;
+        QTest::newRow("closed quotes pass") << "option=--where=\"id > 1\" 'x'" << "" << FieldId::None;
+        QTest::newRow("unclosed quote, no dump") << "option=\"oops;nodump" << "" << FieldId::None;
         QTest::newRow("fk folder of blanks") << "fk=   " << "외래키 스크립트 파일경로가 설정되어 있지 않습니다."
                                              << FieldId::txtField4;
         QTest::newRow("fk folder empty") << "fk=" << "외래키 스크립트 파일경로가 설정되어 있지 않습니다."
@@ -121,6 +130,10 @@ private slots:
                 r.dbPrefix = value;
             } else if (key == "user") {
                 r.user = value;
+            } else if (key == "option") {
+                r.dumpOption = value;
+            } else if (key == "nodump") {
+                r.stage[0] = false;
             } else if (key == "newdb") {
                 r.newDB = value;
             } else if (key == "fk") {
