@@ -94,7 +94,23 @@ private slots:
         QTest::newRow("fk only pelsar for lumetta")
             << "fk=pelsar;prefix=lumetta_" << "dorvik_tables외래키.SQL 파일이 존재하지 않습니다." << FieldId::None;
         QTest::newRow("fk both") << "fk=both" << "" << FieldId::None;
-        QTest::newRow("blanks pass") << "host= ;prefix= ;user= " << "" << FieldId::None;
+        QTest::newRow("blank names") << "host= ;prefix= ;user= " << "New DB 이름이 비어 있습니다." << FieldId::txtField3;
+        QTest::newRow("blank new db") << "newdb=   " << "New DB 이름이 비어 있습니다." << FieldId::txtField3;
+        QTest::newRow("blank new db, dump only") << "newdb=   ;dumponly" << "" << FieldId::None;
+        QTest::newRow("new db of 64") << "newdb=" + QString(64, u'가') << "" << FieldId::None;
+        QTest::newRow("new db of 65") << "newdb=" + QString(65, u'd') << "New DB 이름은 64자를 넘을 수 없습니다. " + QString(65, u'd')
+                                      << FieldId::txtField3;
+        QTest::newRow("derived new db of 65") << "user=" + QString(58, u'u')
+                                              << "New DB 이름은 64자를 넘을 수 없습니다. pelsar_" + QString(58, u'u')
+                                              << FieldId::txtField3;
+        QTest::newRow("new db ends with a blank") << "newdb=abc_dev " << "New DB 이름은 공백으로 끝날 수 없습니다. [abc_dev ]"
+                                                  << FieldId::txtField3;
+        QTest::newRow("blank new user") << "user=  ;newdb=x" << "New USER 이름이 비어 있습니다." << FieldId::txtField2;
+        QTest::newRow("new user of 128") << "newuser=" + QString(128, u'u') << "" << FieldId::None;
+        QTest::newRow("new user of 129") << "newuser=" + QString(129, u'u') << "New USER 이름은 128자를 넘을 수 없습니다. " + QString(129, u'u')
+                                         << FieldId::txtField2;
+        QTest::newRow("ord user of 129") << "ord;newuser=" + QString(125, u'u')
+                                         << "New USER 이름은 128자를 넘을 수 없습니다. " + QString(125, u'u') + "_ord" << FieldId::txtField2;
         QTest::newRow("remote same name") << "newdb=pelsar_abc" << "" << FieldId::None;
         QTest::newRow("empty host before no stage wins")
             << "nostage;host=" << "작업범위가 선택되지 않았습니다." << FieldId::chkWork0;
@@ -132,6 +148,12 @@ private slots:
                 r.user = value;
             } else if (key == "option") {
                 r.dumpOption = value;
+            } else if (key == "newuser") {
+                r.newUser = value;
+            } else if (key == "ord") {
+                r.onOrdUser = true;
+            } else if (key == "dumponly") {
+                r.stage[1] = r.stage[2] = false;
             } else if (key == "nodump") {
                 r.stage[0] = false;
             } else if (key == "newdb") {
