@@ -2,6 +2,7 @@
 
 #include "Attempt.h"
 #include "ClientPrograms.h"
+#include "DumpFolder.h"
 #include "DumpRewrite.h"
 #include "Messenger.h"
 #include "ProgramInfo.h"
@@ -85,12 +86,12 @@ QString CopyJob::dumpFolder() const
 
 QString CopyJob::dumpFilePath() const
 {
-    return joinPath(dumpFolder(), SourceDBName() + QStringLiteral(".sql"));
+    return joinPath(dumpFolder(), dumpFileBaseName(SourceDBName()) + QStringLiteral(".sql"));
 }
 
 QString CopyJob::editedFilePath() const
 {
-    return joinPath(dumpFolder(), SourceDBName() + QStringLiteral("_2.sql"));
+    return joinPath(dumpFolder(), dumpFileBaseName(SourceDBName()) + QStringLiteral("_2.sql"));
 }
 
 bool CopyJob::ProcCopy()

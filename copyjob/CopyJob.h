@@ -48,6 +48,7 @@ public:
     qint32 ExecSQLLog(const QString &statement);
 
     QString dumpFolder() const;      // <program folder>/dump
+    // The name is made safe as a file name with dumpFileBaseName.
     QString dumpFilePath() const;    // <dump folder>/<SourceDBName>.sql
     QString editedFilePath() const;  // <dump folder>/<SourceDBName>_2.sql
 

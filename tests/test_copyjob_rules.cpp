@@ -1,5 +1,6 @@
 // Rules of the copy job that need no server: validation, names, the rewrite, the clock.
 #include "CopyJob.h"
+#include "DumpFolder.h"
 #include "modMySQL_Func_lite.h"
 #include "RecordingMessenger.h"
 #include "TestFiles.h"
@@ -223,6 +224,48 @@ private slots:
         QCOMPARE(named.NewUserName(), QString("kim"));
         QCOMPARE(named.dumpFilePath(), QString("/opt/velmar/dump/pelsar_abc.sql"));
         QCOMPARE(named.editedFilePath(), QString("/opt/velmar/dump/pelsar_abc_2.sql"));
+    }
+
+    // Every source name writes inside the dump folder; ordinary names keep their file names.
+    void dumpFileNames_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("ordinary") << "abc" << "pelsar_abc";
+        QTest::newRow("korean and blanks") << "가 나" << "pelsar_가 나";
+        QTest::newRow("parent folder") << "../x" << "pelsar_..@002fx";
+        QTest::newRow("backslash") << "..\\..\\x" << "pelsar_..@005c..@005cx";
+        QTest::newRow("windows specials") << "a:b*c?d\"e<f>g|h\t" << "pelsar_a@003ab@002ac@003fd@0022e@003cf@003eg@007ch@0009";
+        QTest::newRow("the encoding's own sign") << "a@002f" << "pelsar_a@0040002f";
+        QTest::newRow("closing dots and blanks") << "x. ." << "pelsar_x@002e@0020@002e";
+    }
+    void dumpFileNames()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, file);
+        CopyRequest r = validRequest();
+        r.user = user;
+        r.programFolder = "/opt/velmar";
+        const CopyJob job(r);
+        QCOMPARE(job.dumpFilePath(), "/opt/velmar/dump/" + file + ".sql");
+        QCOMPARE(job.editedFilePath(), "/opt/velmar/dump/" + file + "_2.sql");
+    }
+
+    void wholeNamesAreSafe_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("dot") << "." << "@002e";
+        QTest::newRow("dot dot") << ".." << "@002e@002e";
+        QTest::newRow("device") << "con" << "@0063on";
+        QTest::newRow("device with a dot") << "Lpt1.x" << "@004cpt1.x";
+        QTest::newRow("not a device") << "console" << "console";
+    }
+    void wholeNamesAreSafe()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, file);
+        QCOMPARE(dumpFileBaseName(name), file);
     }
 
     void grantPattern_data()
