@@ -81,7 +81,25 @@ void CopyJob::cancel()
 
 QString CopyJob::dumpFolder() const
 {
-    return joinPath(m_request.programFolder, QStringLiteral("dump"));
+    return m_dumpFolder.isEmpty() ? joinPath(m_request.programFolder, QStringLiteral("dump")) : m_dumpFolder;
+}
+
+void CopyJob::prepareDumpFolder()
+{
+    m_dumpFolder.clear();
+    const QString own = dumpFolder();
+    const bool existed = QFileInfo(own).isDir();
+    if (canWriteFolder(own)) {
+        if (!existed)
+            AddLog(QStringLiteral("dump 폴더 생성: ") + own);
+        return;
+    }
+    // A program installed where the user may not write keeps its dump files with the user.
+    const QString other = userDumpFolder();
+    if (!canWriteFolder(other))
+        throw fileError(err::PathFileAccess, own);
+    m_dumpFolder = other;
+    AddLog(QStringLiteral("프로그램 폴더에 쓸 수 없어 덤프 파일을 ") + other + QStringLiteral("에 둡니다."));
 }
 
 QString CopyJob::dumpFilePath() const
@@ -142,6 +160,9 @@ bool CopyJob::runStages()
     QElapsedTimer clock;
     clock.start();
     m_dropPending = false;
+    if (!goesOn(true))
+        return false;
+    prepareDumpFolder();
 
     if (r.stage[0]) {
         if (!goesOn(true))

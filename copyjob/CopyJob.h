@@ -47,7 +47,8 @@ public:
     bool AddUser();
     qint32 ExecSQLLog(const QString &statement);
 
-    QString dumpFolder() const;      // <program folder>/dump
+    // <program folder>/dump, or userDumpFolder() once a copy has found the former unwritable.
+    QString dumpFolder() const;
     // The name is made safe as a file name with dumpFileBaseName.
     QString dumpFilePath() const;    // <dump folder>/<SourceDBName>.sql
     QString editedFilePath() const;  // <dump folder>/<SourceDBName>_2.sql
@@ -63,6 +64,8 @@ signals:
 
 private:
     bool runStages();
+    // Settles the dump folder (created when missing) before anything runs.
+    void prepareDumpFolder();
     bool goesOn(bool stepSucceeded);
     // Announces a stage (and its log line, when it has one) and runs it, unless cancelled.
     bool runStep(CopyStage stage, const QString &logLine, bool (CopyJob::*step)());
@@ -75,6 +78,7 @@ private:
     bool runClient(const QString &inputFile, CopyStage stage);
 
     CopyRequest m_request;
+    QString m_dumpFolder;  // settled by prepareDumpFolder
     std::atomic_bool m_cancel{false};
     bool m_dropPending = false;  // the target is to be dropped once the new dump is ready
     bool m_cancelLogged = false;

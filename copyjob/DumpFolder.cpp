@@ -1,6 +1,9 @@
 #include "DumpFolder.h"
 
+#include <QDir>
+#include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryFile>
 
 namespace velmar {
 
@@ -40,6 +43,20 @@ QString dumpFileBaseName(const QString &dbName)
         name += unsafe ? encoded(c) : QString(c);
     }
     return name;
+}
+
+bool canWriteFolder(const QString &folder)
+{
+    if (!QDir().mkpath(folder))
+        return false;
+    QTemporaryFile probe(folder + QStringLiteral("/velmar-XXXXXX.probe"));
+    return probe.open();
+}
+
+QString userDumpFolder()
+{
+    return QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                                    + QStringLiteral("/velmar/dump"));
 }
 
 }  // namespace velmar

@@ -11,4 +11,12 @@ namespace velmar {
 // folder ("../x" becomes "..@002fx", ".." becomes "@002e@002e"), and two names never share a file.
 QString dumpFileBaseName(const QString &dbName);
 
+// Whether files can be made in folder, which is created when missing: tried, not read from the
+// permissions (which say little on Windows, nor for an administrator).
+bool canWriteFolder(const QString &folder);
+
+// Where the dump files go when the program's folder cannot hold them (a program installed under
+// Program Files): the user's local application data, e.g. %LOCALAPPDATA%\velmar\dump.
+QString userDumpFolder();
+
 }  // namespace velmar

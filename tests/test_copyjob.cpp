@@ -1,6 +1,7 @@
 // End-to-end copies against the test server with the real mysqldump and mysql programs; the test
 // server is both the source and the local server.
 #include "CopyJob.h"
+#include "DumpFolder.h"
 #include "JobFixture.h"
 #include "RecordingMessenger.h"
 #include "TestFiles.h"
@@ -467,7 +468,7 @@ private slots:
         r.stage[1] = r.stage[2] = false;
         const Outcome o = run(r);
         QVERIFY(o.copied);
-        QCOMPARE(o.log.value(2), "dump 폴더 생성: " + dumpDir());
+        QCOMPARE(o.log.value(0), "dump 폴더 생성: " + dumpDir());
         QVERIFY(QFile::exists(dumpDir() + "/pelsar_abc_2.sql"));
     }
 
@@ -589,6 +590,40 @@ private slots:
         QVERIFY(rec.messageTexts().first().startsWith("Error 200"));
         QCOMPARE(rec.logEntries(), (QStringList{"Check Exist DB...", "복사가 취소되었습니다."}));
         QCOMPARE(focus.size(), 0);
+    }
+
+    // A program folder the user may not write: the dump files go to the user's own data folder.
+    void unwritableProgramFolder_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("read-only folder") << true;
+        QTest::newRow("a file where the dump folder would be") << false;
+    }
+    void unwritableProgramFolder()
+    {
+        QFETCH(bool, readOnly);
+        QStandardPaths::setTestModeEnabled(true);
+        const QString userFolder = userDumpFolder();
+        QDir(userFolder).removeRecursively();
+        const QString program = m_work + (readOnly ? "/read-only" : "/dump is a file");
+        QVERIFY(QDir().mkpath(program));
+        if (readOnly) {
+            QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+            if (canWriteFolder(program + "/dump"))
+                QSKIP("this user writes into read-only folders (an administrator); the other row covers the choice");
+        } else {
+            writeFile(program + "/dump", "a file, not a folder");
+        }
+        CopyRequest r = JobFixture::request(program, "pelsar_", "abc", "unused");
+        r.stage[1] = r.stage[2] = false;
+        const Outcome o = run(r);
+        QVERIFY2(o.copied, qPrintable(o.messages.join('\n')));
+        QCOMPARE(o.log.first(), "프로그램 폴더에 쓸 수 없어 덤프 파일을 " + userFolder + "에 둡니다.");
+        QVERIFY(o.log.contains("mysqldump -q -e pelsar_abc -hlocalhost -uroot -p**** > " + userFolder + "/pelsar_abc.sql"));
+        QVERIFY(QFile::exists(userFolder + "/pelsar_abc_2.sql"));
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QDir(userFolder).removeRecursively();
+        QStandardPaths::setTestModeEnabled(false);
     }
 
     // A refused grant stops the copy; a name whose escaped pattern is longer than the server takes
