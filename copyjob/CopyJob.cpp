@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSaveFile>
 
 #include <filesystem>
@@ -163,6 +164,9 @@ bool CopyJob::runStages()
     if (!goesOn(true))
         return false;
     prepareDumpFolder();
+    std::vector<std::unique_ptr<QLockFile>> locks;
+    if (!claimFiles(locks))
+        return false;
 
     if (r.stage[0]) {
         if (!goesOn(true))
@@ -222,6 +226,40 @@ bool CopyJob::runStages()
     AddLog(QStringLiteral("[Finish] Total Time=") + formatElapsed(clock.elapsed()));
     emit stageStarted(CopyStage::Done);
     msgBox(QStringLiteral("복사완료"));
+    return true;
+}
+
+bool CopyJob::claimFiles(std::vector<std::unique_ptr<QLockFile>> &locks)
+{
+    const CopyRequest &r = m_request;
+    struct Claim {
+        bool needed;
+        QString path;
+        QString busy;
+    };
+    // The dump stage writes the dump files and the import reads them; the import and the grants
+    // work on the new database.
+    const Claim claims[] = {
+        {r.stage[0] || r.stage[1], dumpFilePath() + QStringLiteral(".lock"),
+         QStringLiteral("같은 덤프 파일을 쓰는 다른 복사가 진행중입니다. ") + dumpFilePath()},
+        {r.stage[1] || r.stage[2],
+         joinPath(dumpFolder(), dumpFileBaseName(NewDBName()) + QStringLiteral(".newdb.lock")),
+         QStringLiteral("같은 New DB에 복사하는 다른 복사가 진행중입니다. ") + NewDBName()},
+    };
+    for (const Claim &claim : claims) {
+        if (!claim.needed)
+            continue;
+        auto lock = std::make_unique<QLockFile>(claim.path);
+        // Only a lock whose copy has ended without removing it is stale, however long a copy runs.
+        lock->setStaleLockTime(0);
+        if (!lock->tryLock(0)) {
+            if (lock->error() != QLockFile::LockFailedError)
+                throw fileError(err::PathFileAccess, claim.path);
+            msgBox(claim.busy);
+            return false;
+        }
+        locks.push_back(std::move(lock));
+    }
     return true;
 }
 

@@ -6,6 +6,10 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
+#include <vector>
+
+class QLockFile;
 
 namespace velmar {
 
@@ -66,6 +70,9 @@ private:
     bool runStages();
     // Settles the dump folder (created when missing) before anything runs.
     void prepareDumpFolder();
+    // Locks this copy's dump files and new database against another copy running at the same
+    // time; false (the reason shown) when another copy holds one. A crashed copy's lock is stale.
+    bool claimFiles(std::vector<std::unique_ptr<QLockFile>> &locks);
     bool goesOn(bool stepSucceeded);
     // Announces a stage (and its log line, when it has one) and runs it, unless cancelled.
     bool runStep(CopyStage stage, const QString &logLine, bool (CopyJob::*step)());

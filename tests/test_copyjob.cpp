@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -590,6 +591,48 @@ private slots:
         QVERIFY(rec.messageTexts().first().startsWith("Error 200"));
         QCOMPARE(rec.logEntries(), (QStringList{"Check Exist DB...", "복사가 취소되었습니다."}));
         QCOMPARE(focus.size(), 0);
+    }
+
+    // A copy that would use the dump files or the new database of a running copy is refused
+    // before anything runs; a lock that a crashed copy left behind holds nothing.
+    void busyFiles_data()
+    {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<bool>("stale");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("same dump files") << "pelsar_abc.sql.lock" << false
+                                         << "같은 덤프 파일을 쓰는 다른 복사가 진행중입니다. %1/pelsar_abc.sql";
+        QTest::newRow("same new database") << "busy_target.newdb.lock" << false
+                                           << "같은 New DB에 복사하는 다른 복사가 진행중입니다. busy_target";
+        QTest::newRow("left by a crashed copy") << "pelsar_abc.sql.lock" << true << "";
+    }
+    void busyFiles()
+    {
+        QFETCH(QString, lock);
+        QFETCH(bool, stale);
+        QFETCH(QString, message);
+        JobFixture::dropDatabase("busy_target");
+        writeFile(dumpDir() + "/pelsar_abc_2.sql", "CREATE TABLE earlier (a INT);\n");
+        QLockFile other(dumpDir() + "/" + lock);
+        QVERIFY(other.tryLock(0));
+        if (stale) {
+            // The lock file of a copy that died: its process is gone.
+            QByteArray content = fileContent(dumpDir() + "/" + lock);
+            other.unlock();
+            content.replace(0, content.indexOf('\n'), "2147480000");
+            writeFile(dumpDir() + "/" + lock, content);
+        }
+        const Outcome o = run(JobFixture::request(m_work, "pelsar_", "abc", "busy_target"));
+        QCOMPARE(o.copied, stale);
+        if (!stale) {
+            QCOMPARE(o.messages, QStringList{message.arg(dumpDir())});
+            QCOMPARE(o.log, QStringList{"복사 중단: " + message.arg(dumpDir())});
+            QCOMPARE(fileContent(dumpDir() + "/pelsar_abc_2.sql"), QByteArray("CREATE TABLE earlier (a INT);\n"));
+            QVERIFY(!JobFixture::databaseExists("busy_target"));
+        }
+        QVERIFY(QFile::exists(dumpDir() + "/" + lock) != stale);
+        JobFixture::dropDatabase("busy_target");
+        JobFixture::dropUser("abc");
     }
 
     // A program folder the user may not write: the dump files go to the user's own data folder.
