@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <filesystem>
@@ -83,6 +84,11 @@ void CopyJob::cancel()
 QString CopyJob::dumpFolder() const
 {
     return m_dumpFolder.isEmpty() ? joinPath(m_request.programFolder, QStringLiteral("dump")) : m_dumpFolder;
+}
+
+QString CopyJob::charsetFilePath() const
+{
+    return joinPath(dumpFolder(), dumpFileBaseName(SourceDBName()) + QStringLiteral(".charset"));
 }
 
 void CopyJob::prepareDumpFolder()
@@ -161,6 +167,7 @@ bool CopyJob::runStages()
     QElapsedTimer clock;
     clock.start();
     m_dropPending = false;
+    m_sourceCharset.clear();
     if (!goesOn(true))
         return false;
     prepareDumpFolder();
@@ -205,7 +212,8 @@ bool CopyJob::runStages()
 
     if (r.stage[0]) {
         if (!runStep(CopyStage::Dump, QStringLiteral("Dump..."), &CopyJob::SETP_DBDump)
-            || !runStep(CopyStage::Rewrite, QStringLiteral("DumpFile Edit..."), &CopyJob::STEP_EditSQLFile))
+            || !runStep(CopyStage::Rewrite, QStringLiteral("DumpFile Edit..."), &CopyJob::STEP_EditSQLFile)
+            || !goesOn(saveSourceCharset()))
             return false;
     }
 
@@ -297,6 +305,8 @@ DbPresence CopyJob::IsExistDB(const QString &host, const QString &dbName, bool d
             if (!db)
                 return DbPresence::Unknown;  // the connection error has been shown
             found = databaseExists(dbName);
+            if (found == DbPresence::Present && !deleteIfExists)
+                readSourceCharset(dbName);
         }
         if (found != DbPresence::Present || !deleteIfExists)
             return found;
@@ -435,6 +445,60 @@ bool CopyJob::STEP_EditSQLFile()
     }).value_or(false);
 }
 
+namespace {
+
+// A character set and collation pair as the server names them: letters, digits and "_" only.
+bool isCharsetPair(const QString &text)
+{
+    static const QRegularExpression pair(QStringLiteral("^[A-Za-z0-9_]+ [A-Za-z0-9_]+$"));
+    return pair.match(text).hasMatch();
+}
+
+}  // namespace
+
+void CopyJob::readSourceCharset(const QString &dbName)
+{
+    std::unique_ptr<Recordset> rs;
+    if (OpenRecordset(rs, QStringLiteral("SELECT DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME FROM "
+                                         "information_schema.SCHEMATA WHERE SCHEMA_NAME = ")
+                              + quoteString(dbName))
+            > 0
+        && rs && rs->RecordCount() > 0) {
+        const QString pair = rs->row(0).value(0) + u' ' + rs->row(0).value(1);
+        if (isCharsetPair(pair))
+            m_sourceCharset = pair;
+    }
+}
+
+bool CopyJob::saveSourceCharset()
+{
+    const QString path = charsetFilePath();
+    return guarded(QStringLiteral("STEP_EditSQLFile"), kModMain, [&] {
+        // A dump without a known character set leaves no file from an earlier dump behind.
+        if (m_sourceCharset.isEmpty())
+            return !QFileInfo::exists(path) || QFile::remove(path);
+        QSaveFile out(path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(m_sourceCharset.toUtf8() + '\n') < 0 || !out.commit())
+            throw fileError(err::PathFileAccess, path, out.errorString());
+        return true;
+    }).value_or(false);
+}
+
+QString CopyJob::createDatabaseStatement()
+{
+    QString pair = m_sourceCharset;
+    if (pair.isEmpty()) {
+        QFile saved(charsetFilePath());
+        if (saved.open(QIODevice::ReadOnly))
+            pair = QString::fromUtf8(saved.readLine(200)).trimmed();
+    }
+    QString statement = QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(NewDBName());
+    if (isCharsetPair(pair))
+        statement += QStringLiteral(" CHARACTER SET ") + pair.section(u' ', 0, 0) + QStringLiteral(" COLLATE ")
+                     + pair.section(u' ', 1, 1);
+    return statement;
+}
+
 qint32 CopyJob::ExecSQLLog(const QString &statement)
 {
     AddLog(statement);
@@ -480,7 +544,7 @@ bool CopyJob::SETP_DBImport()
             const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString(), &m_cancel);
             if (!db)
                 return false;
-            if (ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(NewDBName())) < 0)
+            if (ExecSQLLog(createDatabaseStatement()) < 0)
                 return false;  // the refusal has been shown
         }
         if (isCancelled() || !runClient(editedFilePath(), CopyStage::Import))

@@ -56,6 +56,9 @@ public:
     // The name is made safe as a file name with dumpFileBaseName.
     QString dumpFilePath() const;    // <dump folder>/<SourceDBName>.sql
     QString editedFilePath() const;  // <dump folder>/<SourceDBName>_2.sql
+    // <dump folder>/<SourceDBName>.charset: the source's default character set and collation,
+    // kept beside the dump for an import without a dump.
+    QString charsetFilePath() const;
 
     const CopyRequest &request() const { return m_request; }
 
@@ -83,9 +86,16 @@ private:
     bool replaceConsented(const QString &dbName);
     bool dropTarget();
     bool runClient(const QString &inputFile, CopyStage stage);
+    // Reads the source database's default character set and collation (connection open).
+    void readSourceCharset(const QString &dbName);
+    bool saveSourceCharset();
+    // CREATE DATABASE IF NOT EXISTS for the new database, in the source's character set when
+    // this copy or the dump it loads knows it, otherwise in the server's default.
+    QString createDatabaseStatement();
 
     CopyRequest m_request;
     QString m_dumpFolder;  // settled by prepareDumpFolder
+    QString m_sourceCharset;  // "<character set> <collation>", when the source check read them
     std::atomic_bool m_cancel{false};
     bool m_dropPending = false;  // the target is to be dropped once the new dump is ready
     bool m_cancelLogged = false;

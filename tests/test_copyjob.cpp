@@ -49,6 +49,15 @@ Outcome run(const CopyRequest &r, std::initializer_list<Answer> answers = {})
 
 const QString kHeadLog = " / Head AddLine...\r\n\r\nSET AUTOCOMMIT = 0;\r\nSET FOREIGN_KEY_CHECKS=0;\r\n";
 const QString kTailLog = " / Tail AddLine...\r\n\r\nSET FOREIGN_KEY_CHECKS = 1;\r\nCOMMIT;\r\nSET AUTOCOMMIT = 1;\r\n";
+// The character set clause the copy gives a new database made from db.
+QString charsetOf(const QString &db)
+{
+    const QStringList row = TestServer::rows("SELECT DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME FROM "
+                                             "information_schema.SCHEMATA WHERE SCHEMA_NAME = '" + db + "'");
+    return row.isEmpty() ? QString("<no database " + db + ">")
+                         : " CHARACTER SET " + row.first().section('\t', 0, 0) + " COLLATE " + row.first().section('\t', 1);
+}
+
 const QRegularExpression kFinish("^\\[Finish\\] Total Time=\\d\\d:\\d\\d:\\d\\d$");
 
 }  // namespace
@@ -97,7 +106,7 @@ private slots:
                      edited + kHeadLog,
                      edited + kTailLog,
                      "Import...",
-                     "CREATE DATABASE IF NOT EXISTS `pelsar_abc_dev`",
+                     "CREATE DATABASE IF NOT EXISTS `pelsar_abc_dev`" + charsetOf("pelsar_abc"),
                      "mysql pelsar_abc_dev -uroot -p**** < " + edited,
                      "GRANT ALL ON `pelsar\\_abc\\_dev`.* TO 'abc'@'%' IDENTIFIED BY '****'",
                      "GRANT ALL ON `pelsar\\_abc\\_dev`.* TO 'abc'@'localhost' IDENTIFIED BY '****'",
@@ -144,7 +153,7 @@ private slots:
         r.stage[1] = true;
         o = run(r);
         QVERIFY(o.copied);
-        QCOMPARE(o.log.mid(0, 3), (QStringList{"Import...", "CREATE DATABASE IF NOT EXISTS `stage_only`",
+        QCOMPARE(o.log.mid(0, 3), (QStringList{"Import...", "CREATE DATABASE IF NOT EXISTS `stage_only`" + charsetOf("pelsar_abc"),
                                               "mysql stage_only -uroot -p**** < " + edited}));
         QCOMPARE(o.log.size(), 4);
         QCOMPARE(JobFixture::checksums("stage_only"), JobFixture::checksums("pelsar_abc"));
@@ -403,7 +412,7 @@ private slots:
         r.newUser = "o'kim`";
         const Outcome o = run(r);
         QVERIFY(o.copied);
-        QVERIFY(o.log.contains("CREATE DATABASE IF NOT EXISTS `dev``'한글_%\\db`"));
+        QVERIFY(o.log.contains("CREATE DATABASE IF NOT EXISTS `dev``'한글_%\\db`" + charsetOf("pelsar_abc")));
         QVERIFY(o.log.contains("GRANT ALL ON `dev``'한글\\_\\%\\\\db`.* TO 'o\\'kim`'@'%' IDENTIFIED BY '****'"));
         QCOMPARE(JobFixture::checksums(target), JobFixture::checksums("pelsar_abc"));
         QVERIFY(JobFixture::canUse("o'kim`", "tq582914", target));
@@ -591,6 +600,40 @@ private slots:
         QVERIFY(rec.messageTexts().first().startsWith("Error 200"));
         QCOMPARE(rec.logEntries(), (QStringList{"Check Exist DB...", "복사가 취소되었습니다."}));
         QCOMPARE(focus.size(), 0);
+    }
+
+    // The new database gets the source's character set and collation, also when it is loaded
+    // from an earlier dump.
+    void sourceCharset_data()
+    {
+        QTest::addColumn<QString>("charset");
+        QTest::addColumn<QString>("collation");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("latin1") << "latin1" << "latin1_swedish_ci" << "Café";
+        QTest::newRow("euckr") << "euckr" << "euckr_korean_ci" << "한글 자료";
+    }
+    void sourceCharset()
+    {
+        QFETCH(QString, charset);
+        QFETCH(QString, collation);
+        QFETCH(QString, text);
+        JobFixture::dropDatabase("cs_copy");
+        QCOMPARE(TestServer::exec("DROP DATABASE IF EXISTS cs_src; CREATE DATABASE cs_src CHARACTER SET " + charset
+                                  + " COLLATE " + collation + "; CREATE TABLE cs_src.t (v VARCHAR(20)); "
+                                  "INSERT INTO cs_src.t VALUES ('" + text + "')"),
+                 QString());
+        CopyRequest r = JobFixture::request(m_work, "cs_", "src", "cs_copy");
+        r.stage[1] = r.stage[2] = false;
+        QVERIFY(run(r).copied);
+        r.stage[0] = false;
+        r.stage[1] = true;
+        const Outcome o = run(r);
+        QVERIFY(o.copied);
+        QCOMPARE(o.log.value(1), "CREATE DATABASE IF NOT EXISTS `cs_copy` CHARACTER SET " + charset + " COLLATE " + collation);
+        QCOMPARE(charsetOf("cs_copy"), " CHARACTER SET " + charset + " COLLATE " + collation);
+        QCOMPARE(TestServer::value("SELECT v FROM cs_copy.t"), text);
+        JobFixture::dropDatabase("cs_src");
+        JobFixture::dropDatabase("cs_copy");
     }
 
     // A copy that would use the dump files or the new database of a running copy is refused
