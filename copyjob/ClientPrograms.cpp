@@ -41,7 +41,9 @@ PasswordFile::PasswordFile(const QString &password)
     m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QString text = password;
     text.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
-    m_file.write("[client]\npassword=\"" + text.toUtf8() + "\"\n");
+    // The mysql client gives up a server that does not answer; the dump program has no such
+    // option (and ignores this group): its first output bounds it instead.
+    m_file.write("[client]\npassword=\"" + text.toUtf8() + "\"\n[mysql]\nconnect-timeout=10\n");
     m_file.flush();
 }
 

@@ -462,7 +462,8 @@ private slots:
             QVERIFY(args.first().startsWith("--defaults-extra-file="));
             const QString optionFile = args.first().section('=', 1);
             QVERIFY2(!QFile::exists(optionFile), "the password file outlives the run");
-            QCOMPARE(fileContent(m_work + "/" + name + ".cnf"), QByteArray("[client]\npassword=\"wexrolp\"\n"));
+            QCOMPARE(fileContent(m_work + "/" + name + ".cnf"),
+                     QByteArray("[client]\npassword=\"wexrolp\"\n[mysql]\nconnect-timeout=10\n"));
         }
         QCOMPARE(QString::fromUtf8(fileContent(m_work + "/mysqldump.args")).split('\n', Qt::SkipEmptyParts).mid(1),
                  (QStringList{"-q", "-e", "-hlocalhost", "-uroot", "--", "pelsar_abc"}));
