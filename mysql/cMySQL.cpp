@@ -107,12 +107,16 @@ struct cMySQL::Impl {
 
 void cMySQL::cancel()
 {
-    QMutexLocker lock(&d->recordMutex);
     d->cancelled = true;
+    // Never waits (a terminal's Ctrl+C may call this from a signal handler): while the record is
+    // being replaced, the connect that follows sees the flag instead.
+    if (!d->recordMutex.tryLock())
+        return;
 #ifdef MARIADB_PACKAGE_VERSION
     // Shuts the socket down: a read or write blocked on it returns with an error.
     mariadb_cancel(d->record.get());
 #endif
+    d->recordMutex.unlock();
 }
 
 bool cMySQL::isCancelled() const
@@ -168,9 +172,9 @@ bool cMySQL::real_connect(const QString &host, const QString &user, const QStrin
         m_clientFlags = clientflag;
     m_noErrMsg = NoErrMsg;
 
+    d->prepareConnect();
     if (isCancelled())
         return false;
-    d->prepareConnect();
     MYSQL *m = d->record.get();
     QString hostName = m_host;
     qint32 connectPort = port;

@@ -95,9 +95,12 @@ void DBClose()
 
 void CancelSharedConnection()
 {
-    QMutexLocker lock(&g_mysqlMutex);
+    // Never waits: while a connection is being made or released, DBInit sees the caller's flag.
+    if (!g_mysqlMutex.tryLock())
+        return;
     if (g_mysql)
         g_mysql->cancel();
+    g_mysqlMutex.unlock();
 }
 
 qint32 ExecuteSQL(const QString &statement)

@@ -21,8 +21,9 @@ namespace velmar {
 bool DBInit(const QString &host, const QString &user, const QString &password, const QString &database,
             const std::atomic_bool *cancel = nullptr);
 void DBClose();
-// Gives up the shared connection from any thread: a call waiting on the server returns at once and
-// no later statement runs, without a message. The connection stays until its owner closes it.
+// Gives up the shared connection from any thread, without waiting: a call waiting on the server
+// returns at once and no later statement runs, without a message. The connection stays until its
+// owner closes it. The caller sets the flag it gave DBInit first.
 void CancelSharedConnection();
 // Runs a statement; the affected-row count (rows returned for a SELECT), -1 after a failure.
 qint32 ExecuteSQL(const QString &statement);

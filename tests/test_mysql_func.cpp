@@ -4,7 +4,10 @@
 #include "TestServer.h"
 #include "modMySQL_Func_lite.h"
 
+#include <QElapsedTimer>
 #include <QTest>
+
+#include <thread>
 
 #include <map>
 
@@ -80,6 +83,25 @@ private slots:
     {
         if (sharedConnection())
             DBClose();
+    }
+
+    // A statement waiting on the server ends as soon as another thread cancels the shared
+    // connection, silently; nothing later runs on it.
+    void cancelEndsAWaitingStatement()
+    {
+        QVERIFY(connectLocal());
+        std::thread canceller([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            CancelSharedConnection();
+        });
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(ExecuteSQL(QStringLiteral("SELECT SLEEP(30)")), -1);
+        canceller.join();
+        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(ExecuteSQL(QStringLiteral("CREATE DATABASE wrapf_after_cancel")), -1);
+        QVERIFY(!databaseExists(QStringLiteral("wrapf_after_cancel")));
+        QVERIFY(messages.messages().isEmpty());
     }
 
     // --- DBInit and DBClose ------------------------------------------------------------------
