@@ -296,6 +296,19 @@ private slots:
         JobFixture::dropDatabase("keep_me");
     }
 
+    // A dump file that cannot be created is named with the reason, not taken for a missing program.
+    void unwritableDumpFile()
+    {
+        const QString partial = dumpDir() + "/pelsar_abc.sql.part";
+        QVERIFY(QDir().mkpath(partial));
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "unused");
+        r.stage[1] = r.stage[2] = false;
+        const Outcome o = run(r);
+        QVERIFY(!o.copied);
+        QCOMPARE(o.messages, QStringList{"Error 75 (Path/File access error: " + partial
+                                         + " (Is a directory)) in procedure SETP_DBDump of Module modMain"});
+    }
+
     void quotedDumpOptions()
     {
         JobFixture::dropDatabase("where_copy");
