@@ -478,7 +478,8 @@ bool CopyJob::saveSourceCharset()
         if (m_sourceCharset.isEmpty())
             return !QFileInfo::exists(path) || QFile::remove(path);
         QSaveFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(m_sourceCharset.toUtf8() + '\n') < 0 || !out.commit())
+        if (!out.open(QIODevice::WriteOnly) || out.write(m_sourceCharset.toUtf8() + '\n') < 0
+            || !out.commit())
             throw fileError(err::PathFileAccess, path, out.errorString());
         return true;
     }).value_or(false);
@@ -494,8 +495,8 @@ QString CopyJob::createDatabaseStatement()
     }
     QString statement = QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(NewDBName());
     if (isCharsetPair(pair))
-        statement += QStringLiteral(" CHARACTER SET ") + pair.section(u' ', 0, 0) + QStringLiteral(" COLLATE ")
-                     + pair.section(u' ', 1, 1);
+        statement += QStringLiteral(" CHARACTER SET ") + pair.section(u' ', 0, 0)
+                     + QStringLiteral(" COLLATE ") + pair.section(u' ', 1, 1);
     return statement;
 }
 
@@ -583,9 +584,10 @@ bool CopyJob::AddUser()
             objects << quoteIdentifier(pattern) + QStringLiteral(".*");
         } else {
             std::unique_ptr<Recordset> rs;
-            if (OpenRecordset(rs, QStringLiteral("SELECT TABLE_NAME FROM information_schema.TABLES WHERE TABLE_SCHEMA = ")
-                                      + quoteString(NewDBName()) + QStringLiteral(" ORDER BY TABLE_NAME"))
-                < 0)
+            const QString tables = QStringLiteral("SELECT TABLE_NAME FROM information_schema.TABLES WHERE "
+                                                  "TABLE_SCHEMA = ")
+                                   + quoteString(NewDBName()) + QStringLiteral(" ORDER BY TABLE_NAME");
+            if (OpenRecordset(rs, tables) < 0)
                 return false;  // the failure has been shown
             for (int i = 0; rs && i < rs->RecordCount(); ++i)
                 objects << quoteIdentifier(NewDBName()) + u'.' + quoteIdentifier(rs->row(i).value(0));
@@ -597,8 +599,8 @@ bool CopyJob::AddUser()
             statements << on + quoteString(NewUserName()) + QStringLiteral("@'%'") + identified
                        << on + quoteString(NewUserName()) + QStringLiteral("@'localhost'") + identified;
             if (m_request.onOrdUser)
-                statements << on + quoteString(NewUserName() + QStringLiteral("_ord")) + QStringLiteral("@'%'")
-                                  + identified;
+                statements << on + quoteString(NewUserName() + QStringLiteral("_ord"))
+                                  + QStringLiteral("@'%'") + identified;
         }
         for (const QString &statement : std::as_const(statements)) {
             if (isCancelled())

@@ -16,14 +16,15 @@ QString encoded(QChar c)
 
 bool isDeviceName(const QString &name)
 {
-    static const QStringList devices{QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
-                                     QStringLiteral("NUL")};
+    static const QStringList devices {QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+                                      QStringLiteral("NUL")};
     // Windows takes "con.sql" (and "con.x.sql") for the device as well.
     const QString stem = name.section(u'.', 0, 0).toUpper();
     if (devices.contains(stem))
         return true;
-    return stem.size() == 4 && (stem.startsWith(QStringLiteral("COM")) || stem.startsWith(QStringLiteral("LPT")))
-           && stem.at(3) >= u'1' && stem.at(3) <= u'9';
+    return stem.size() == 4
+        && (stem.startsWith(QStringLiteral("COM")) || stem.startsWith(QStringLiteral("LPT")))
+        && stem.at(3) >= u'1' && stem.at(3) <= u'9';
 }
 
 }  // namespace
@@ -39,7 +40,7 @@ QString dumpFileBaseName(const QString &dbName)
     for (qsizetype i = 0; i < dbName.size(); ++i) {
         const QChar c = dbName.at(i);
         const bool unsafe = c.unicode() < 0x20 || QStringView(u"/\\:*?\"<>|@").contains(c) || i >= plainEnd
-                            || (i == 0 && isDeviceName(dbName));
+            || (i == 0 && isDeviceName(dbName));
         name += unsafe ? encoded(c) : QString(c);
     }
     return name;

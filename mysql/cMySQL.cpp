@@ -205,7 +205,8 @@ bool cMySQL::real_connect(const QString &host, const QString &user, const QStrin
         where = u'[' + where + u']';
     if (connectPort != 0 && (m_host != hostName || where != QStringLiteral("localhost")))
         where += u':' + QString::number(connectPort);
-    const QString description = e.Description + QStringLiteral("\r\n\r\n") + connectExplanation(e.Number, where);
+    const QString description
+        = e.Description + QStringLiteral("\r\n\r\n") + connectExplanation(e.Number, where);
     if (!m_noErrMsg)
         msgBox(QStringLiteral("Error ") + QString::number(e.Number) + u' ' + description);
     return false;
