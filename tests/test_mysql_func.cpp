@@ -99,8 +99,7 @@ private slots:
         QCOMPARE(ExecuteSQL(QStringLiteral("SELECT SLEEP(30)")), -1);
         canceller.join();
         QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
-        QCOMPARE(ExecuteSQL(QStringLiteral("CREATE DATABASE wrapf_after_cancel")), -1);
-        QVERIFY(!databaseExists(QStringLiteral("wrapf_after_cancel")));
+        QCOMPARE(ExecuteSQL(QStringLiteral("SELECT 1")), -1);
         QVERIFY(messages.messages().isEmpty());
     }
 
