@@ -27,6 +27,7 @@ public:
 
 PlainMessenger plainMessenger;
 std::atomic<Messenger *> current{nullptr};
+thread_local LastMessage *lastMessage = nullptr;
 
 }  // namespace
 
@@ -46,8 +47,20 @@ Messenger *installedMessenger()
     return current.load();
 }
 
+LastMessage::LastMessage() : m_outer(lastMessage)
+{
+    lastMessage = this;
+}
+
+LastMessage::~LastMessage()
+{
+    lastMessage = m_outer;
+}
+
 void msgBox(const QString &text, Icon icon, const QString &title)
 {
+    if (lastMessage)
+        lastMessage->m_text = text;
     messenger().show(Message{text, title, icon, Buttons::Ok, Answer::Ok});
 }
 

@@ -48,4 +48,21 @@ void msgBox(const QString &text, Icon icon = Icon::None, const QString &title = 
 bool askYesNo(const QString &text, Answer defaultButton = Answer::Yes, Icon icon = Icon::None,
               const QString &title = QString());
 
+// Remembers, while it lives, the text of the last OK-only box that msgBox showed on the thread that
+// made it: a copy writes why it stopped into its log once the box is gone.
+class LastMessage {
+public:
+    LastMessage();
+    ~LastMessage();
+    LastMessage(const LastMessage &) = delete;
+    LastMessage &operator=(const LastMessage &) = delete;
+
+    QString text() const { return m_text; }
+
+private:
+    friend void msgBox(const QString &, Icon, const QString &);
+    QString m_text;
+    LastMessage *m_outer;
+};
+
 }  // namespace velmar

@@ -41,7 +41,9 @@ PasswordFile::PasswordFile(const QString &password)
     m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QString text = password;
     text.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
-    m_file.write("[client]\npassword=\"" + text.toUtf8() + "\"\n");
+    // The mysql client gives up a server that does not answer; the dump program has no such
+    // option (and ignores this group): its first output bounds it instead.
+    m_file.write("[client]\npassword=\"" + text.toUtf8() + "\"\n[mysql]\nconnect-timeout=10\n");
     m_file.flush();
 }
 
@@ -81,10 +83,12 @@ QString errorSummary(const QByteArray &errorOutput)
 
 RaisedError programError(const QString &program, const RunResult &r)
 {
-    if (r.inputUnreadable)
+    if (r.inputUnreadable || r.outputUnwritable)
         return fileError(err::PathFileAccess, r.startError);  // the file and the reason
     if (!r.started)
         return fileError(err::FileNotFound, program, r.startError);
+    if (r.timedOut)
+        return RaisedError(-1, program, program + QStringLiteral(": 서버가 응답하지 않아 중단했습니다."));
     QString text = errorSummary(r.errorOutput);
     if (text.isEmpty())
         text = r.crashed ? program + QStringLiteral(" ended abnormally")

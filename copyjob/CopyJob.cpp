@@ -2,6 +2,7 @@
 
 #include "Attempt.h"
 #include "ClientPrograms.h"
+#include "DumpFolder.h"
 #include "DumpRewrite.h"
 #include "SqlLoader.h"
 #include "SqlStatementReader.h"
@@ -16,7 +17,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QStorageInfo>
 
 #include <filesystem>
@@ -36,6 +40,12 @@ const QString kLocalHost = QStringLiteral("localhost");
 
 const QString kModMain = QStringLiteral("Module modMain");
 const QString kFormMain = QStringLiteral("Form FrmMain");
+
+// The longest database name (and GRANT pattern) the server takes.
+constexpr qsizetype kMaxNameLength = 64;
+
+// How long the dump may take to write its first byte (connect and first answers of the source).
+constexpr int kDumpFirstOutputMs = 60'000;
 
 // Elapsed-rate helper for the progress signal.
 double bytesPerSecond(qint64 bytes, const QElapsedTimer &t)
@@ -77,21 +87,49 @@ CopyJob::CopyJob(CopyRequest request, QObject *parent) : QObject(parent), m_requ
 void CopyJob::cancel()
 {
     m_cancel.store(true);
+    // A statement or connect waiting on a silent server returns now, not at its timeout. The
+    // swap of a replaced database runs to its end: it is short, and stopped half-way it would
+    // leave neither database whole.
+    if (!m_swapping.load())
+        CancelSharedConnection();
 }
 
 QString CopyJob::dumpFolder() const
 {
-    return joinPath(m_request.programFolder, QStringLiteral("dump"));
+    return m_dumpFolder.isEmpty() ? joinPath(m_request.programFolder, QStringLiteral("dump")) : m_dumpFolder;
+}
+
+QString CopyJob::charsetFilePath() const
+{
+    return joinPath(dumpFolder(), dumpFileBaseName(SourceDBName()) + QStringLiteral(".charset"));
+}
+
+void CopyJob::prepareDumpFolder()
+{
+    m_dumpFolder.clear();
+    const QString own = dumpFolder();
+    const bool existed = QFileInfo(own).isDir();
+    if (canWriteFolder(own)) {
+        if (!existed)
+            AddLog(QStringLiteral("dump 폴더 생성: ") + own);
+        return;
+    }
+    // A program installed where the user may not write keeps its dump files with the user.
+    const QString other = userDumpFolder();
+    if (!canWriteFolder(other))
+        throw fileError(err::PathFileAccess, own);
+    m_dumpFolder = other;
+    AddLog(QStringLiteral("프로그램 폴더에 쓸 수 없어 덤프 파일을 ") + other + QStringLiteral("에 둡니다."));
 }
 
 QString CopyJob::dumpFilePath() const
 {
-    return joinPath(dumpFolder(), SourceDBName() + QStringLiteral(".sql"));
+    return joinPath(dumpFolder(), dumpFileBaseName(SourceDBName()) + QStringLiteral(".sql"));
 }
 
 QString CopyJob::editedFilePath() const
 {
-    return joinPath(dumpFolder(), SourceDBName() + QStringLiteral("_2.sql"));
+    return joinPath(dumpFolder(), dumpFileBaseName(SourceDBName()) + QStringLiteral("_2.sql"));
 }
 
 bool CopyJob::ProcCopy()
@@ -99,11 +137,20 @@ bool CopyJob::ProcCopy()
     // A cancel is looked at before every step as well as after it: a copy cancelled while a
     // step waited on the server must not go on to drop, create or grant anything.
     m_cancelLogged = false;
+    m_stopReason.clear();
+    const LastMessage lastBox;
     // Every stage reports its own failures; what reaches here has no step to go on with.
-    return guarded(QStringLiteral("ProcCopy"), kFormMain, [this] {
+    const bool copied = guarded(QStringLiteral("ProcCopy"), kFormMain, [this] {
         messenger().clearLog();
         return runStages();
     }).value_or(false);
+    // The log keeps why the copy stopped once the box that said it is gone.
+    if (!copied && !isCancelled()) {
+        const QString reason = !m_stopReason.isEmpty() ? m_stopReason : lastBox.text();
+        AddLog(QStringLiteral("복사 중단: ")
+               + (reason.isEmpty() ? QStringLiteral("작업이 완료되지 않았습니다.") : reason));
+    }
+    return copied;
 }
 
 bool CopyJob::goesOn(bool stepSucceeded)
@@ -133,17 +180,28 @@ bool CopyJob::runStages()
     QElapsedTimer clock;
     clock.start();
     m_replaceExisting = false;
+    m_sourceCharset.clear();
+    if (!goesOn(true))
+        return false;
+    prepareDumpFolder();
+    std::vector<std::unique_ptr<QLockFile>> locks;
+    if (!claimFiles(locks))
+        return false;
 
     if (r.stage[0]) {
         if (!goesOn(true))
             return false;
         emit stageStarted(CopyStage::CheckSource);
         AddLog(QStringLiteral("Check Exist DB..."));
-        if (!IsExistDB(r.host, SourceDBName(), false)) {
+        const DbPresence source = IsExistDB(r.host, SourceDBName(), false);
+        if (source != DbPresence::Present) {
             if (!goesOn(true))
                 return false;
-            msgBox(QStringLiteral("존재하지 않는 DB입니다. ") + r.host + u'/' + SourceDBName());
-            emit focusRequested(FieldId::cmbField1);
+            // A server that could not be asked has told why; the database may well be there.
+            if (source == DbPresence::Missing) {
+                msgBox(QStringLiteral("존재하지 않는 DB입니다. ") + r.host + u'/' + SourceDBName());
+                emit focusRequested(FieldId::cmbField1);
+            }
             return false;
         }
     }
@@ -159,7 +217,7 @@ bool CopyJob::runStages()
             return false;
         }
         emit stageStarted(CopyStage::CheckTarget);
-        if (IsExistDB(kLocalHost, NewDBName(), true)) {
+        if (IsExistDB(kLocalHost, NewDBName(), true) != DbPresence::Missing) {
             goesOn(false);
             return false;
         }
@@ -167,7 +225,8 @@ bool CopyJob::runStages()
 
     if (r.stage[0]) {
         if (!runStep(CopyStage::Dump, QStringLiteral("Dump..."), &CopyJob::SETP_DBDump)
-            || !runStep(CopyStage::Rewrite, QStringLiteral("DumpFile Edit..."), &CopyJob::STEP_EditSQLFile))
+            || !runStep(CopyStage::Rewrite, QStringLiteral("DumpFile Edit..."), &CopyJob::STEP_EditSQLFile)
+            || !goesOn(saveSourceCharset()))
             return false;
     }
 
@@ -184,48 +243,91 @@ bool CopyJob::runStages()
     return true;
 }
 
-bool CopyJob::databaseExists(const QString &dbName)
+bool CopyJob::claimFiles(std::vector<std::unique_ptr<QLockFile>> &locks)
+{
+    const CopyRequest &r = m_request;
+    struct Claim {
+        bool needed;
+        QString path;
+        QString busy;
+    };
+    // The dump stage writes the dump files and the import reads them; the import and the grants
+    // work on the new database.
+    const Claim claims[] = {
+        {r.stage[0] || r.stage[1], dumpFilePath() + QStringLiteral(".lock"),
+         QStringLiteral("같은 덤프 파일을 쓰는 다른 복사가 진행중입니다. ") + dumpFilePath()},
+        {r.stage[1] || r.stage[2],
+         joinPath(dumpFolder(), dumpFileBaseName(NewDBName()) + QStringLiteral(".newdb.lock")),
+         QStringLiteral("같은 New DB에 복사하는 다른 복사가 진행중입니다. ") + NewDBName()},
+    };
+    for (const Claim &claim : claims) {
+        if (!claim.needed)
+            continue;
+        auto lock = std::make_unique<QLockFile>(claim.path);
+        // Only a lock whose copy has ended without removing it is stale, however long a copy runs.
+        lock->setStaleLockTime(0);
+        if (!lock->tryLock(0)) {
+            if (lock->error() != QLockFile::LockFailedError)
+                throw fileError(err::PathFileAccess, claim.path);
+            msgBox(claim.busy);
+            return false;
+        }
+        locks.push_back(std::move(lock));
+    }
+    return true;
+}
+
+DbPresence CopyJob::databaseExists(const QString &dbName)
 {
     // Exactly this one name: quotes, backslashes and the pattern characters are escaped.
     std::unique_ptr<Recordset> rs;
-    return OpenRecordset(rs, QStringLiteral("SHOW DATABASES LIKE ") + quoteString(escapeLikePattern(dbName)))
-           > 0;
+    const qint32 rows
+        = OpenRecordset(rs, QStringLiteral("SHOW DATABASES LIKE ") + quoteString(escapeLikePattern(dbName)));
+    if (rows < 0)
+        return DbPresence::Unknown;  // the failure has been shown
+    return rows > 0 ? DbPresence::Present : DbPresence::Missing;
 }
 
 bool CopyJob::replaceConsented(const QString &dbName)
 {
     // No question once cancelled, and no drop when cancel came while it was asked.
-    return !isCancelled()
-           && (m_request.existDBDel
-               || askYesNo(QStringLiteral("Local에 동일한 DB명(") + dbName
-                           + QStringLiteral(")이 존재합니다.\r\n삭제후 계속 진행할까요?")))
-           && !isCancelled();
+    if (isCancelled())
+        return false;
+    if (!m_request.existDBDel
+        && !askYesNo(QStringLiteral("Local에 동일한 DB명(") + dbName
+                     + QStringLiteral(")이 존재합니다.\r\n삭제후 계속 진행할까요?"))) {
+        m_stopReason = QStringLiteral("Local에 동일한 DB명(") + dbName + QStringLiteral(")이 존재하며 삭제하지 않았습니다.");
+        return false;
+    }
+    return !isCancelled();
 }
 
-bool CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteIfExists)
+DbPresence CopyJob::IsExistDB(const QString &host, const QString &dbName, bool deleteIfExists)
 {
-    bool found = false;  // after an unexpected error the result is what had been found
+    DbPresence found = DbPresence::Unknown;  // after an unexpected error: what had been found
     return guarded(QStringLiteral("IsExistDB"), kFormMain, [&] {
         {
-            const SharedConnection db(host.trimmed(), kRootUser, kRootPassword, QString());
+            const SharedConnection db(host.trimmed(), kRootUser, kRootPassword, QString(), &m_cancel);
             if (!db)
-                return false;
+                return DbPresence::Unknown;  // the connection error has been shown
             // A staging database a crashed copy left for this target goes first.
             if (deleteIfExists && host == kLocalHost && dbName == NewDBName() && !removeLeftoverStaging())
-                return true;
+                return DbPresence::Present;
             found = databaseExists(dbName);
+            if (found == DbPresence::Present && !deleteIfExists)
+                readSourceCharset(dbName);
         }
-        if (!found || !deleteIfExists)
+        if (found != DbPresence::Present || !deleteIfExists)
             return found;
         if (host != kLocalHost) {
             msgBox(QStringLiteral("localhost만 DB삭제가능합니다."));
-            return true;
+            return DbPresence::Present;
         }
         if (!replaceConsented(dbName))
-            return true;
+            return DbPresence::Present;
         // Replaced once its replacement has loaded beside it (see SETP_DBImport).
         m_replaceExisting = true;
-        return false;
+        return DbPresence::Missing;
     }).value_or(found);
 }
 
@@ -234,8 +336,8 @@ bool CopyJob::dropTarget()
     if (isCancelled())
         return false;
     return guarded(QStringLiteral("IsExistDB"), kFormMain, [this] {
-        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
-        return db && dropOpenTarget();
+        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString(), &m_cancel);
+        return db && !isCancelled() && dropOpenTarget();
     }).value_or(false);
 }
 
@@ -244,7 +346,7 @@ bool CopyJob::dropOpenTarget()
     DropDatabase(NewDBName());
     // The server's refusal has been shown; a database that is still there stops the copy
     // rather than loading into it.
-    if (databaseExists(NewDBName()))
+    if (databaseExists(NewDBName()) != DbPresence::Missing)
         return false;
     AddLog(QStringLiteral("Local DB삭제:") + NewDBName());
     return true;
@@ -277,6 +379,9 @@ bool CopyJob::SETP_DBDump()
         RunOptions options;
         options.stdoutFile = partial;  // an earlier dump stays until this one has succeeded
         options.cancel = &m_cancel;
+        // This dump program has no connect timeout: its first output (the dump's header) comes
+        // once it has reached the server, so a source that never answers stops it here.
+        options.firstOutputTimeoutMs = kDumpFirstOutputMs;
         QElapsedTimer t;
         t.start();
         options.progress = [&](qint64 written, qint64) {
@@ -345,6 +450,60 @@ bool CopyJob::STEP_EditSQLFile()
             throw fileError(err::PathFileAccess, output, out.errorString());
         return true;
     }).value_or(false);
+}
+
+namespace {
+
+// A character set and collation pair as the server names them: letters, digits and "_" only.
+bool isCharsetPair(const QString &text)
+{
+    static const QRegularExpression pair(QStringLiteral("^[A-Za-z0-9_]+ [A-Za-z0-9_]+$"));
+    return pair.match(text).hasMatch();
+}
+
+}  // namespace
+
+void CopyJob::readSourceCharset(const QString &dbName)
+{
+    std::unique_ptr<Recordset> rs;
+    if (OpenRecordset(rs, QStringLiteral("SELECT DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME FROM "
+                                         "information_schema.SCHEMATA WHERE SCHEMA_NAME = ")
+                              + quoteString(dbName))
+            > 0
+        && rs && rs->RecordCount() > 0) {
+        const QString pair = rs->row(0).value(0) + u' ' + rs->row(0).value(1);
+        if (isCharsetPair(pair))
+            m_sourceCharset = pair;
+    }
+}
+
+bool CopyJob::saveSourceCharset()
+{
+    const QString path = charsetFilePath();
+    return guarded(QStringLiteral("STEP_EditSQLFile"), kModMain, [&] {
+        // A dump without a known character set leaves no file from an earlier dump behind.
+        if (m_sourceCharset.isEmpty())
+            return !QFileInfo::exists(path) || QFile::remove(path);
+        QSaveFile out(path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(m_sourceCharset.toUtf8() + '\n') < 0
+            || !out.commit())
+            throw fileError(err::PathFileAccess, path, out.errorString());
+        return true;
+    }).value_or(false);
+}
+
+QString CopyJob::sourceCharsetClause()
+{
+    QString pair = m_sourceCharset;
+    if (pair.isEmpty()) {
+        QFile saved(charsetFilePath());
+        if (saved.open(QIODevice::ReadOnly))
+            pair = QString::fromUtf8(saved.readLine(200)).trimmed();
+    }
+    if (!isCharsetPair(pair))
+        return {};
+    return QStringLiteral(" CHARACTER SET ") + pair.section(u' ', 0, 0) + QStringLiteral(" COLLATE ")
+           + pair.section(u' ', 1, 1);
 }
 
 qint32 CopyJob::ExecSQLLog(const QString &statement)
@@ -440,9 +599,12 @@ bool CopyJob::runForeignKeys(const QString &script, const QString &database)
 
 bool CopyJob::createDatabase(const QString &database)
 {
-    const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+    const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString(), &m_cancel);
     // A refusal has been shown.
-    return db && ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(database)) >= 0;
+    return db
+           && ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(database)
+                         + sourceCharsetClause())
+                  >= 0;
 }
 
 bool CopyJob::roomBesideOld(qint64 bytes)
@@ -487,10 +649,11 @@ bool CopyJob::removeLeftoverStaging()
 {
     // Only the name this target's staging database has: no database of the user's is touched.
     const QString staging = stagingDatabaseName(NewDBName());
-    if (!databaseExists(staging))
-        return true;
+    const DbPresence left = databaseExists(staging);
+    if (left != DbPresence::Present)
+        return left == DbPresence::Missing;
     DropDatabase(staging);
-    if (databaseExists(staging))
+    if (databaseExists(staging) != DbPresence::Missing)
         return false;
     AddLog(QStringLiteral("이전 복사가 남긴 임시 DB 삭제:") + staging);
     return true;
@@ -509,6 +672,8 @@ QStringList CopyJob::column(const QString &sql)
 
 bool CopyJob::swapIn(const QString &staging)
 {
+    m_swapping.store(true);
+    const auto swapped = qScopeGuard([this] { m_swapping.store(false); });
     const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
     if (!db)
         return false;
@@ -601,26 +766,43 @@ bool CopyJob::AddUser()
     return guarded(QStringLiteral("AddUser"), kFormMain, [this] {
         if (isCancelled())
             return false;
-        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString(), &m_cancel);
         if (!db)
             return false;
         // The database name is a pattern in a GRANT: its _ and % are escaped so that the rights
-        // cover exactly this database.
-        const QString on = QStringLiteral("GRANT ALL ON ") + quoteIdentifier(escapeLikePattern(NewDBName()))
-                           + QStringLiteral(".* TO ");
+        // cover exactly this database. The server takes no pattern over 64 characters; then the
+        // rights go to each table by its exact name (table rights know no patterns).
+        const QString pattern = escapeLikePattern(NewDBName());
+        QStringList objects;
+        if (pattern.size() <= kMaxNameLength) {
+            objects << quoteIdentifier(pattern) + QStringLiteral(".*");
+        } else {
+            std::unique_ptr<Recordset> rs;
+            const QString tables = QStringLiteral("SELECT TABLE_NAME FROM information_schema.TABLES WHERE "
+                                                  "TABLE_SCHEMA = ")
+                                   + quoteString(NewDBName()) + QStringLiteral(" ORDER BY TABLE_NAME");
+            if (OpenRecordset(rs, tables) < 0)
+                return false;  // the failure has been shown
+            for (int i = 0; rs && i < rs->RecordCount(); ++i)
+                objects << quoteIdentifier(NewDBName()) + u'.' + quoteIdentifier(rs->row(i).value(0));
+        }
         const QString identified = QStringLiteral(" IDENTIFIED BY '") + kGrantPassword + u'\'';
-        QStringList statements{
-            on + quoteString(NewUserName()) + QStringLiteral("@'%'") + identified,
-            on + quoteString(NewUserName()) + QStringLiteral("@'localhost'") + identified,
-        };
-        if (m_request.onOrdUser)
-            statements << on + quoteString(NewUserName() + QStringLiteral("_ord")) + QStringLiteral("@'%'")
-                              + identified;
-        for (const QString &statement : statements) {
+        QStringList statements;
+        for (const QString &object : std::as_const(objects)) {
+            const QString on = QStringLiteral("GRANT ALL ON ") + object + QStringLiteral(" TO ");
+            statements << on + quoteString(NewUserName()) + QStringLiteral("@'%'") + identified
+                       << on + quoteString(NewUserName()) + QStringLiteral("@'localhost'") + identified;
+            if (m_request.onOrdUser)
+                statements << on + quoteString(NewUserName() + QStringLiteral("_ord"))
+                                  + QStringLiteral("@'%'") + identified;
+        }
+        for (const QString &statement : std::as_const(statements)) {
             if (isCancelled())
                 break;
             AddLog(maskSecret(statement, kGrantPassword));
-            ExecuteSQL(statement);
+            // A refused grant has been shown; the user would be left without the rights.
+            if (ExecuteSQL(statement) < 0)
+                return false;
         }
         return !isCancelled();
     }).value_or(false);

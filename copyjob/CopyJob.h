@@ -6,8 +6,16 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
+#include <vector>
+
+class QLockFile;
 
 namespace velmar {
+
+// What a look for a database found. Unknown: the server could not be asked (the reason has been
+// shown), which is never taken for a missing database.
+enum class DbPresence { Missing, Present, Unknown };
 
 // The stages of a running copy, for progress displays.
 enum class CopyStage { Idle, CheckSource, CheckTarget, Dump, Rewrite, Import, ForeignKeys, Grants, Done };
@@ -34,16 +42,23 @@ public:
     bool isCancelled() const { return m_cancel.load(); }
 
     // The stages, public for their tests.
-    bool IsExistDB(const QString &host, const QString &dbName, bool deleteIfExists);
+    // With deleteIfExists, Present means the database stays (not dropped), Missing that it is gone
+    // or will be dropped once the new dump is ready.
+    DbPresence IsExistDB(const QString &host, const QString &dbName, bool deleteIfExists);
     bool SETP_DBDump();
     bool STEP_EditSQLFile();
     bool SETP_DBImport();
     bool AddUser();
     qint32 ExecSQLLog(const QString &statement);
 
-    QString dumpFolder() const;      // <program folder>/dump
+    // <program folder>/dump, or userDumpFolder() once a copy has found the former unwritable.
+    QString dumpFolder() const;
+    // The name is made safe as a file name with dumpFileBaseName.
     QString dumpFilePath() const;    // <dump folder>/<SourceDBName>.sql
     QString editedFilePath() const;  // <dump folder>/<SourceDBName>_2.sql
+    // <dump folder>/<SourceDBName>.charset: the source's default character set and collation,
+    // kept beside the dump for an import without a dump.
+    QString charsetFilePath() const;
 
     const CopyRequest &request() const { return m_request; }
 
@@ -56,11 +71,17 @@ signals:
 
 private:
     bool runStages();
+    // Settles the dump folder (created when missing) before anything runs.
+    void prepareDumpFolder();
+    // Locks this copy's dump files and new database against another copy running at the same
+    // time; false (the reason shown) when another copy holds one. A crashed copy's lock is stale.
+    bool claimFiles(std::vector<std::unique_ptr<QLockFile>> &locks);
     bool goesOn(bool stepSucceeded);
     // Announces a stage (and its log line, when it has one) and runs it, unless cancelled.
     bool runStep(CopyStage stage, const QString &logLine, bool (CopyJob::*step)());
-    // Whether the database exists on host (the shared connection is open).
-    bool databaseExists(const QString &dbName);
+    // Whether the database exists on host (the shared connection is open); Unknown after a
+    // failed look.
+    DbPresence databaseExists(const QString &dbName);
     // The local database may be replaced: asked unless the user chose to drop without asking.
     bool replaceConsented(const QString &dbName);
     bool dropTarget();
@@ -84,11 +105,22 @@ private:
     // Replaces the user's database by the loaded staging database: drop, create, move the
     // tables, create the views, triggers, routines and events from the file.
     bool swapIn(const QString &staging);
+    // Reads the source database's default character set and collation (connection open).
+    void readSourceCharset(const QString &dbName);
+    bool saveSourceCharset();
+    // The character set and collation clause for the new database, when this copy or the dump
+    // it loads knows the source's; empty for the server's default.
+    QString sourceCharsetClause();
 
     CopyRequest m_request;
+    QString m_dumpFolder;  // settled by prepareDumpFolder
+    QString m_sourceCharset;  // "<character set> <collation>", when the source check read them
     std::atomic_bool m_cancel{false};
     bool m_replaceExisting = false;  // the user agreed to replace the existing local database
+    std::atomic_bool m_swapping{false};  // the replaced database is being swapped for its copy
     bool m_cancelLogged = false;
+    // Why the copy stopped when no message box said it (the answer No to the drop question).
+    QString m_stopReason;
 };
 
 // Appends one entry to the log (the log window, velmar-cli's output, a test's record).

@@ -3,6 +3,7 @@
 #include "Messenger.h"
 #include "ProgramInfo.h"
 #include "cMySQL.h"
+#include "modWaitProc.h"
 
 #include <QFileInfo>
 #include <QHostAddress>
@@ -23,6 +24,11 @@ QString trimSpaces(const QString &text)
         --e;
     return text.mid(b, e - b);
 }
+
+// The longest names the local server takes: a database name, and the user part of an account
+// (the User column of mysql.user in MariaDB 10.11).
+constexpr qsizetype kMaxDatabaseName = 64;
+constexpr qsizetype kMaxUserName = 128;
 
 }  // namespace
 
@@ -93,6 +99,25 @@ ValidationResult ValidateCopyRequest(const CopyRequest &r)
         return refuse(QStringLiteral("db를 입력하세요."), FieldId::cmbField1);
     if (r.user.isEmpty())
         return refuse(QStringLiteral("User를 입력하세요."), FieldId::txtField0);
+    // An open quote would otherwise take the rest of the options as one word: "-q -e \"--no-data"
+    // would dump no rows and replace the local database by empty tables.
+    bool quotesClosed = true;
+    splitShellWords(r.dumpOption, &quotesClosed);
+    if (r.stage[0] && !quotesClosed)
+        return refuse(QStringLiteral("option의 따옴표가 닫히지 않았습니다. ") + r.dumpOption, FieldId::txtField1);
+    // Names the server would refuse are found here, not after a whole dump.
+    const QString newDB = r.NewDBName();
+    if ((r.stage[1] || r.stage[2]) && newDB.trimmed().isEmpty())
+        return refuse(QStringLiteral("New DB 이름이 비어 있습니다."), FieldId::txtField3);
+    if ((r.stage[1] || r.stage[2]) && newDB.size() > kMaxDatabaseName)
+        return refuse(QStringLiteral("New DB 이름은 64자를 넘을 수 없습니다. ") + newDB, FieldId::txtField3);
+    if ((r.stage[1] || r.stage[2]) && newDB.endsWith(u' '))
+        return refuse(QStringLiteral("New DB 이름은 공백으로 끝날 수 없습니다. [") + newDB + u']', FieldId::txtField3);
+    const QString newUser = r.NewUserName() + (r.onOrdUser ? QStringLiteral("_ord") : QString());
+    if (r.stage[2] && r.NewUserName().trimmed().isEmpty())
+        return refuse(QStringLiteral("New USER 이름이 비어 있습니다."), FieldId::txtField2);
+    if (r.stage[2] && newUser.size() > kMaxUserName)
+        return refuse(QStringLiteral("New USER 이름은 128자를 넘을 수 없습니다. ") + newUser, FieldId::txtField2);
     if (r.foreign) {
         if (trimSpaces(r.foreignPath).isEmpty())
             return refuse(QStringLiteral("외래키 스크립트 파일경로가 설정되어 있지 않습니다."),

@@ -7,7 +7,10 @@
 #include <mysql.h>
 #include <errmsg.h>
 
+#include <QMutex>
+
 #include <algorithm>
+#include <atomic>
 #include <optional>
 #include <vector>
 
@@ -45,11 +48,13 @@ unsigned long byteLength(qint32 length, const QByteArray &text)
     return static_cast<unsigned long>(std::clamp<qsizetype>(length, 0, text.size()));
 }
 
-QString connectExplanation(qint32 number)
+// where: the server as the user knows it, with the port whenever one was dialled.
+QString connectExplanation(qint32 number, const QString &where)
 {
-    QString text = QStringLiteral("데이터베이스 서버에 접속할 수 없습니다.");
-    // This library reports an unreachable server as 2002 (also over TCP), older ones as 2003.
-    if (number == CR_CONN_HOST_ERROR || number == CR_CONNECTION_ERROR) {
+    QString text = QStringLiteral("데이터베이스 서버(") + where + QStringLiteral(")에 접속할 수 없습니다.");
+    // This library reports an unreachable server as 2002 (also over TCP), older ones as 2003; a
+    // server that accepts the connection and never answers ends in 2013.
+    if (number == CR_CONN_HOST_ERROR || number == CR_CONNECTION_ERROR || number == CR_SERVER_LOST) {
         text += QStringLiteral("\r\n\r\n인터넷이 연결되어 있는지 확인 해 주세요.\r\n\r\n"
                                "인터넷이 연결되어 있다면 방화벽이나 각종 스파이웨어 차단 프로그램이 가동중인지 확인해 주세요.\r\n"
                                "관련 프로그램이 데이터베이스 접속을 방해하는 경우 일 수도 있습니다.");
@@ -81,14 +86,43 @@ struct cMySQL::Impl {
     // Set while the last statement failed: a record that a failed reconnect has replaced would
     // otherwise report a count of 0 for it.
     bool noCount = false;
+    // Guards the record's replacement against a cancel from another thread.
+    QMutex recordMutex;
+    std::atomic_bool cancelled{false};
 
     void prepareConnect()
     {
+        QMutexLocker lock(&recordMutex);
         if (used)
             record.reset(newRecord());
         used = true;
+        MYSQL *m = record.get();
+        const unsigned connectTimeout = kConnectTimeout;
+        const unsigned readWriteTimeout = kReadWriteTimeout;
+        mysql_options(m, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
+        mysql_options(m, MYSQL_OPT_READ_TIMEOUT, &readWriteTimeout);
+        mysql_options(m, MYSQL_OPT_WRITE_TIMEOUT, &readWriteTimeout);
     }
 };
+
+void cMySQL::cancel()
+{
+    d->cancelled = true;
+    // Never waits (a terminal's Ctrl+C may call this from a signal handler): while the record is
+    // being replaced, the connect that follows sees the flag instead.
+    if (!d->recordMutex.tryLock())
+        return;
+#ifdef MARIADB_PACKAGE_VERSION
+    // Shuts the socket down: a read or write blocked on it returns with an error.
+    mariadb_cancel(d->record.get());
+#endif
+    d->recordMutex.unlock();
+}
+
+bool cMySQL::isCancelled() const
+{
+    return d->cancelled.load();
+}
 
 cMySQL::cMySQL() : d(std::make_unique<Impl>())
 {
@@ -139,6 +173,8 @@ bool cMySQL::real_connect(const QString &host, const QString &user, const QStrin
     m_noErrMsg = NoErrMsg;
 
     d->prepareConnect();
+    if (isCancelled())
+        return false;
     MYSQL *m = d->record.get();
     QString hostName = m_host;
     qint32 connectPort = port;
@@ -160,8 +196,17 @@ bool cMySQL::real_connect(const QString &host, const QString &user, const QStrin
         return true;
     }
 
+    if (isCancelled())
+        return false;  // given up by the user: nothing to tell
     const RaisedError e = libraryError("real_connect");
-    const QString description = e.Description + QStringLiteral("\r\n\r\n") + connectExplanation(e.Number);
+    // The library's text names the host without its port.
+    QString where = hostName.isEmpty() ? QStringLiteral("localhost") : hostName;
+    if (where.contains(u':'))
+        where = u'[' + where + u']';
+    if (connectPort != 0 && (m_host != hostName || where != QStringLiteral("localhost")))
+        where += u':' + QString::number(connectPort);
+    const QString description
+        = e.Description + QStringLiteral("\r\n\r\n") + connectExplanation(e.Number, where);
     if (!m_noErrMsg)
         msgBox(QStringLiteral("Error ") + QString::number(e.Number) + u' ' + description);
     return false;
@@ -295,6 +340,11 @@ std::unique_ptr<Recordset> cMySQL::query(const QString &SQL)
     const QByteArray sql = SQL.toUtf8();
     bool retried = false;
     for (;;) {
+        if (isCancelled()) {
+            // A cancelled connection runs nothing more, and its broken statement is no error.
+            d->noCount = true;
+            return nullptr;
+        }
         std::optional<RaisedError> failure;
         // A statement that ran but whose rows did not arrive is never sent again.
         bool sent = false;
@@ -316,6 +366,8 @@ std::unique_ptr<Recordset> cMySQL::query(const QString &SQL)
             sent = true;
         }
 
+        if (isCancelled())
+            continue;
         const qint32 number = failure->Number;
         if ((number == CR_SERVER_LOST || number == CR_SERVER_GONE_ERROR) && !retried && !sent) {
             const unsigned long lostThread = mysql_thread_id(d->record.get());

@@ -63,6 +63,17 @@ public:
     qint32 thread_id();
     qint32 thread_safe();
 
+    // Makes a call that waits on the server in another thread return at once, and every later
+    // call fail without a message: the connection is given up. Safe from any thread.
+    void cancel();
+    bool isCancelled() const;
+
+    // The bounds of every wait on the server, in seconds. A connect (up to the server's first
+    // answer) is short; a statement may legitimately run long (DROP DATABASE of a big database),
+    // so reads and writes are bounded generously and a cancel ends them sooner.
+    static constexpr unsigned kConnectTimeout = 10;
+    static constexpr unsigned kReadWriteTimeout = 3600;
+
     // Stored properties: the setters store, the getters return, nothing else.
     void setUser(const QString &sUsername) { m_user = sUsername; }
     QString user() const { return m_user; }

@@ -13,6 +13,8 @@
 #include <windows.h>
 #endif
 
+#include <QMutex>
+
 #include <limits>
 #include <vector>
 
@@ -21,6 +23,9 @@ namespace velmar {
 namespace {
 
 std::unique_ptr<cMySQL> g_mysql;
+// Held while g_mysql is created or released, so that a cancel from another thread never reaches
+// a connection that is going away.
+QMutex g_mysqlMutex;
 std::optional<QString> g_mdacVersionOverride;
 
 // Without a shared connection these procedures fail the way a missing object does.
@@ -34,7 +39,15 @@ cMySQL &shared()
 
 }  // namespace
 
-bool DBInit(const QString &host, const QString &user, const QString &password, const QString &database)
+static void setShared(std::unique_ptr<cMySQL> c)
+{
+    std::unique_ptr<cMySQL> old;
+    QMutexLocker lock(&g_mysqlMutex);
+    old = std::exchange(g_mysql, std::move(c));
+}
+
+bool DBInit(const QString &host, const QString &user, const QString &password, const QString &database,
+            const std::atomic_bool *cancel)
 {
     try {
         const QString version = GetMDACVersion();
@@ -47,9 +60,12 @@ bool DBInit(const QString &host, const QString &user, const QString &password, c
                 messenger().openUrl(makerServer() + QStringLiteral("/inc/download.php?type=etc_store&filename=mdac.EXE"));
             return false;
         }
-        g_mysql = std::make_unique<cMySQL>();
+        setShared(std::make_unique<cMySQL>());
+        // A cancel that came before the connection existed is seen here; a later one cancels it.
+        if (cancel && cancel->load())
+            g_mysql->cancel();
         if (!g_mysql->real_connect(host, user, password, database, 3306, QString(), 0, false)) {
-            g_mysql.reset();
+            setShared(nullptr);
             return false;
         }
         return true;
@@ -60,8 +76,8 @@ bool DBInit(const QString &host, const QString &user, const QString &password, c
 }
 
 SharedConnection::SharedConnection(const QString &host, const QString &user, const QString &password,
-                                   const QString &database)
-    : m_open(DBInit(host, user, password, database))
+                                   const QString &database, const std::atomic_bool *cancel)
+    : m_open(DBInit(host, user, password, database, cancel))
 {
 }
 
@@ -74,7 +90,17 @@ SharedConnection::~SharedConnection()
 void DBClose()
 {
     shared().free_result();
-    g_mysql.reset();
+    setShared(nullptr);
+}
+
+void CancelSharedConnection()
+{
+    // Never waits: while a connection is being made or released, DBInit sees the caller's flag.
+    if (!g_mysqlMutex.tryLock())
+        return;
+    if (g_mysql)
+        g_mysql->cancel();
+    g_mysqlMutex.unlock();
 }
 
 qint32 ExecuteSQL(const QString &statement)

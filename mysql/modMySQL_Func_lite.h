@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -15,8 +16,15 @@ namespace velmar {
 // Without a shared connection, ExecuteSQL, OpenRecordset, DropDatabase and DBClose raise
 // RaisedError 91 "Object variable or With block variable not set".
 
-bool DBInit(const QString &host, const QString &user, const QString &password, const QString &database);
+// cancel, when given, is the caller's stop flag: once it is set no connect starts (see
+// CancelSharedConnection for one that has started).
+bool DBInit(const QString &host, const QString &user, const QString &password, const QString &database,
+            const std::atomic_bool *cancel = nullptr);
 void DBClose();
+// Gives up the shared connection from any thread, without waiting: a call waiting on the server
+// returns at once and no later statement runs, without a message. The connection stays until its
+// owner closes it. The caller sets the flag it gave DBInit first.
+void CancelSharedConnection();
 // Runs a statement; the affected-row count (rows returned for a SELECT), -1 after a failure.
 qint32 ExecuteSQL(const QString &statement);
 // Runs a statement; rs receives its rows (nullptr when it gave none or failed). Returns the
@@ -31,7 +39,7 @@ void DropDatabase(const QString &name);
 class SharedConnection {
 public:
     SharedConnection(const QString &host, const QString &user, const QString &password,
-                     const QString &database);
+                     const QString &database, const std::atomic_bool *cancel = nullptr);
     ~SharedConnection();
     SharedConnection(const SharedConnection &) = delete;
     SharedConnection &operator=(const SharedConnection &) = delete;

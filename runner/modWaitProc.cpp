@@ -2,6 +2,7 @@
 
 #include "RunningPrograms.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -74,8 +75,17 @@ RunResult RunAndWait(const QString &file, const QStringList &arguments, const QS
             return result;
         }
     }
-    if (!options.stdoutFile.isEmpty())
+    if (!options.stdoutFile.isEmpty()) {
+        // Opened here first: QProcess reports a file it cannot open as a program that failed to
+        // start, which reads like a missing program.
+        QFile output(options.stdoutFile);
+        if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            result.outputUnwritable = true;
+            result.startError = options.stdoutFile + QStringLiteral(" (") + output.errorString() + u')';
+            return result;
+        }
         process.setStandardOutputFile(options.stdoutFile, QIODevice::Truncate);
+    }
     else
         process.setStandardOutputFile(QProcess::nullDevice());
 
@@ -99,12 +109,24 @@ RunResult RunAndWait(const QString &file, const QStringList &arguments, const QS
     };
 
     bool inputDone = !input.isOpen();
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    bool awaitingOutput = options.firstOutputTimeoutMs > 0 && !options.stdoutFile.isEmpty();
     while (process.state() != QProcess::NotRunning) {
         if (options.cancel && options.cancel->load()) {
             process.kill();
             process.waitForFinished(-1);
             result.cancelled = true;
             break;
+        }
+        if (awaitingOutput) {
+            awaitingOutput = QFileInfo(options.stdoutFile).size() == 0;
+            if (awaitingOutput && sinceStart.elapsed() > options.firstOutputTimeoutMs) {
+                process.kill();
+                process.waitForFinished(-1);
+                result.timedOut = true;
+                break;
+            }
         }
         if (!inputDone && process.bytesToWrite() < kFeedBlock) {
             const QByteArray block = input.read(kFeedBlock);
@@ -162,7 +184,7 @@ QString commandLineText(const QString &program, const QStringList &arguments)
     return words.join(u' ');
 }
 
-QStringList splitShellWords(const QString &text)
+QStringList splitShellWords(const QString &text, bool *closed)
 {
     QStringList words;
     QString current;
@@ -212,6 +234,8 @@ QStringList splitShellWords(const QString &text)
     }
     if (inWord)
         words << current;
+    if (closed)
+        *closed = mode == Plain;
     return words;
 }
 

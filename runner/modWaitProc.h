@@ -12,7 +12,8 @@ namespace velmar {
 
 // What the caller may add to a run of an external program.
 struct RunOptions {
-    // Standard output written to this file (created or emptied first), when set.
+    // Standard output written to this file (created or emptied first), when set; a file that
+    // cannot be written fails the start.
     QString stdoutFile;
     // Standard input read from this file, when set; a missing file fails the start.
     QString stdinFile;
@@ -23,6 +24,9 @@ struct RunOptions {
     // Called now and then while the program runs, with the bytes written to stdoutFile so far
     // and the bytes of stdinFile fed so far.
     std::function<void(qint64 written, qint64 fed)> progress;
+    // When above 0: the program is stopped when it has written nothing to stdoutFile this many
+    // milliseconds after its start (a dump that never reaches its server).
+    int firstOutputTimeoutMs = 0;
 };
 
 struct RunResult {
@@ -30,11 +34,13 @@ struct RunResult {
     bool crashed = false;     // it ended abnormally (signal, crash, killed)
     bool cancelled = false;   // stopped through RunOptions::cancel
     bool inputUnreadable = false;  // the standard-input file could not be opened
+    bool outputUnwritable = false; // the standard-output file could not be written
+    bool timedOut = false;    // stopped after firstOutputTimeoutMs without output
     int exitCode = -1;
     QByteArray errorOutput;   // what it wrote to standard error (its last 64 KiB)
-    QString startError;       // why it could not be started, when it could not
+    QString startError;       // why it could not be started ("<file> (<reason>)" for a file)
 
-    bool succeeded() const { return started && !crashed && !cancelled && exitCode == 0; }
+    bool succeeded() const { return started && !crashed && !cancelled && !timedOut && exitCode == 0; }
 };
 
 // Starts a program with an argument list (no command interpreter: no value can split or inject)
@@ -54,8 +60,9 @@ QString commandLineText(const QString &program, const QStringList &arguments);
 
 // Splits an options text into words the way a POSIX shell splits words: blanks separate,
 // single quotes keep everything, double quotes keep everything but \" \\ \$ \`, a backslash
-// outside quotes keeps the next character. Nothing is expanded.
-QStringList splitShellWords(const QString &text);
+// outside quotes keeps the next character. Nothing is expanded. closed, when given, tells whether
+// every quote was closed (an open one runs to the end of the text).
+QStringList splitShellWords(const QString &text, bool *closed = nullptr);
 
 // Replaces every occurrence of secret (exact, case-sensitive) by "****".
 QString maskSecret(const QString &text, const QString &secret);

@@ -154,7 +154,7 @@ private slots:
         QCOMPARE(r.err, QString("복사완료\n"));
         const QStringList lines = r.out.split('\n');
         QVERIFY(lines.contains("velmar 로더로 가져옵니다 (연결 1개)"));
-        QCOMPARE(lines.first(), QString("Check Exist DB..."));
+        QCOMPARE(lines.mid(0, 2), (QStringList{"dump 폴더 생성: " + work + "/dump", "Check Exist DB..."}));
         QVERIFY(lines.contains("mysqldump -q -e dorvik_cli -hlocalhost -uroot -p**** > " + work + "/dump/dorvik_cli.sql"));
         // A multi-line entry shows as its lines.
         const int head = lines.indexOf(work + "/dump/dorvik_cli_2.sql / Head AddLine...");
@@ -177,7 +177,7 @@ private slots:
         const CliRun no = runCli(base);
         QCOMPARE(no.exitCode, 1);
         QCOMPARE(no.err, question + "-> 아니오 (물어볼 터미널이 없습니다; --yes로 답할 수 있습니다)\n");
-        QCOMPARE(no.out, QString("Check Exist DB...\n"));
+        QCOMPARE(no.out, "dump 폴더 생성: " + work + "/dump\nCheck Exist DB...\n복사 중단: Local에 동일한 DB명(cli_target)이 존재하며 삭제하지 않았습니다.\n");
         QCOMPARE(JobFixture::rowCounts("cli_target").keys(), QStringList{"keep"});
 
         const CliRun yes = runCli(base + QStringList{"--yes"});

@@ -15,9 +15,10 @@ using namespace velmar::test;
 namespace {
 
 const QString kPassword = QStringLiteral("wexrolp");
-const QString kShortExplanation = QStringLiteral("데이터베이스 서버에 접속할 수 없습니다.");
+// The server is named with its port whenever one was dialled.
+const QString kShortExplanation = QStringLiteral("데이터베이스 서버(%1)에 접속할 수 없습니다.");
 const QString kLongExplanation = QStringLiteral(
-    "데이터베이스 서버에 접속할 수 없습니다.\r\n\r\n"
+    "데이터베이스 서버(%1)에 접속할 수 없습니다.\r\n\r\n"
     "인터넷이 연결되어 있는지 확인 해 주세요.\r\n\r\n"
     "인터넷이 연결되어 있다면 방화벽이나 각종 스파이웨어 차단 프로그램이 가동중인지 확인해 주세요.\r\n"
     "관련 프로그램이 데이터베이스 접속을 방해하는 경우 일 수도 있습니다.");
@@ -247,18 +248,19 @@ private slots:
         const QString dead = QStringLiteral("127.0.0.1:") + QString::number(unusedPort());
         // This client library numbers an unreachable server 2002, over TCP as well.
         QTest::newRow("unreachable, shown") << dead << kPassword << QString() << false << 2002 << QString()
-                                            << kLongExplanation;
+                                            << kLongExplanation.arg(dead);
         QTest::newRow("unreachable, silent") << dead << kPassword << QString() << true << 2002 << QString()
-                                             << kLongExplanation;
+                                             << kLongExplanation.arg(dead);
         QTest::newRow("no such socket, shown")
             << "localhost" << kPassword << "/nonexistent/velmar.sock" << false << 2002
-            << "Can't connect to local server through socket '/nonexistent/velmar.sock' (2)" << kLongExplanation;
+            << "Can't connect to local server through socket '/nonexistent/velmar.sock' (2)"
+            << kLongExplanation.arg("localhost");
         QTest::newRow("wrong password, shown")
             << "localhost" << "wrong" << QString() << false << 1045
-            << "Access denied for user 'root'@'localhost' (using password: YES)" << kShortExplanation;
+            << "Access denied for user 'root'@'localhost' (using password: YES)" << kShortExplanation.arg("localhost");
         QTest::newRow("wrong password, silent")
             << "localhost" << "wrong" << QString() << true << 1045
-            << "Access denied for user 'root'@'localhost' (using password: YES)" << kShortExplanation;
+            << "Access denied for user 'root'@'localhost' (using password: YES)" << kShortExplanation.arg("localhost");
     }
     void failedConnect()
     {
@@ -613,7 +615,7 @@ private slots:
         QVERIFY(killFromOutside(*c));
         QVERIFY(!c->query(QStringLiteral("SELECT 1")));
         QCOMPARE(messages.messageTexts(),
-                 QStringList{QStringLiteral("Error 1049 Unknown database 'wrapt_missing'\r\n\r\n") + kShortExplanation});
+                 QStringList{QStringLiteral("Error 1049 Unknown database 'wrapt_missing'\r\n\r\n") + kShortExplanation.arg("localhost")});
     }
 
     void reconnectFailureIsSilentWithNoErrMsg()

@@ -1,6 +1,7 @@
 // End-to-end copies against the test server with the real mysqldump and mysql programs; the test
 // server is both the source and the local server.
 #include "CopyJob.h"
+#include "DumpFolder.h"
 #include "JobFixture.h"
 #include "RecordingMessenger.h"
 #include "SqlLoader.h"
@@ -10,11 +11,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QElapsedTimer>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <thread>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -46,6 +52,13 @@ Outcome run(const CopyRequest &r, std::initializer_list<Answer> answers = {})
 const QString kLoaderLog = QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개)").arg(defaultImportConnections());
 const QString kHeadLog = " / Head AddLine...\r\n\r\nSET AUTOCOMMIT = 0;\r\nSET FOREIGN_KEY_CHECKS=0;\r\n";
 const QString kTailLog = " / Tail AddLine...\r\n\r\nSET FOREIGN_KEY_CHECKS = 1;\r\nCOMMIT;\r\nSET AUTOCOMMIT = 1;\r\n";
+// The character set clause the copy gives a new database made from db.
+QString charsetOf(const QString &db)
+{
+    return TestServer::value("SELECT CONCAT(' CHARACTER SET ', DEFAULT_CHARACTER_SET_NAME, ' COLLATE ', "
+                             "DEFAULT_COLLATION_NAME) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = '" + db + "'");
+}
+
 const QRegularExpression kFinish("^\\[Finish\\] Total Time=\\d\\d:\\d\\d:\\d\\d$");
 
 }  // namespace
@@ -94,7 +107,7 @@ private slots:
                      edited + kHeadLog,
                      edited + kTailLog,
                      "Import...",
-                     "CREATE DATABASE IF NOT EXISTS `pelsar_abc_dev`",
+                     "CREATE DATABASE IF NOT EXISTS `pelsar_abc_dev`" + charsetOf("pelsar_abc"),
                      "mysql pelsar_abc_dev -uroot -p**** < " + edited,
                      kLoaderLog,
                      "GRANT ALL ON `pelsar\\_abc\\_dev`.* TO 'abc'@'%' IDENTIFIED BY '****'",
@@ -142,7 +155,7 @@ private slots:
         r.stage[1] = true;
         o = run(r);
         QVERIFY(o.copied);
-        QCOMPARE(o.log.mid(0, 4), (QStringList{"Import...", "CREATE DATABASE IF NOT EXISTS `stage_only`",
+        QCOMPARE(o.log.mid(0, 4), (QStringList{"Import...", "CREATE DATABASE IF NOT EXISTS `stage_only`" + charsetOf("pelsar_abc"),
                                               "mysql stage_only -uroot -p**** < " + edited, kLoaderLog}));
         QCOMPARE(o.log.size(), 5);
         QCOMPARE(JobFixture::checksums("stage_only"), JobFixture::checksums("pelsar_abc"));
@@ -239,7 +252,8 @@ private slots:
         if (!answerYes) {
             QVERIFY(!o.copied);
             QCOMPARE(o.messages, QStringList{question});
-            QCOMPARE(o.log, QStringList{"Check Exist DB..."});
+            QCOMPARE(o.log, (QStringList{"Check Exist DB...",
+                                         "복사 중단: Local에 동일한 DB명(target_db)이 존재하며 삭제하지 않았습니다."}));
             QCOMPARE(QDir(dumpDir()).entryList(QDir::Files), QStringList{});
             QCOMPARE(JobFixture::rowCounts("target_db").keys(), QStringList{"old_marker"});
             return;
@@ -279,7 +293,8 @@ private slots:
                      .hasMatch(),
                  qPrintable(o.messages.first()));
         QVERIFY(!o.log.join('\n').contains("[Finish]"));
-        QCOMPARE(o.log.last(), "mysqldump -q --comments; touch " + owned + " pelsar_abc -hlocalhost -uroot -p**** > "
+        QCOMPARE(o.log.last(), "복사 중단: " + o.messages.first());
+        QCOMPARE(o.log.value(o.log.size() - 2), "mysqldump -q --comments; touch " + owned + " pelsar_abc -hlocalhost -uroot -p**** > "
                                    + dumpDir() + "/pelsar_abc.sql");
         QVERIFY(!QFile::exists(owned));
         QCOMPARE(JobFixture::rowCounts("keep_me").keys(), QStringList{"precious"});
@@ -332,6 +347,7 @@ private slots:
                      .hasMatch(),
                  qPrintable(o.messages.first()));
         QVERIFY(!o.log.join('\n').contains("[Finish]"));
+        QCOMPARE(o.log.last(), "복사 중단: " + o.messages.first());
         JobFixture::dropDatabase("bad_load");
     }
 
@@ -346,7 +362,7 @@ private slots:
         QVERIFY(!o.copied);
         QCOMPARE(o.messages, QStringList{"가져올 덤프 파일이 없습니다.\r\n" + dumpDir()
                                          + "/pelsar_nodump_2.sql\r\n\r\n먼저 1. DB dump 작업으로 덤프 파일을 만드세요."});
-        QCOMPARE(o.log, QStringList{});
+        QCOMPARE(o.log, QStringList{"복사 중단: " + o.messages.first()});
         QCOMPARE(JobFixture::rowCounts("no_dump_target").keys(), QStringList{"t"});
         JobFixture::dropDatabase("no_dump_target");
     }
@@ -370,7 +386,7 @@ private slots:
         QSignalSpy focus(&job, &CopyJob::focusRequested);
         QVERIFY(!job.ProcCopy());
         QCOMPARE(rec.messageTexts(), QStringList{"존재하지 않는 DB입니다. localhost/pelsar_" + user});
-        QCOMPARE(rec.logEntries(), QStringList{"Check Exist DB..."});
+        QCOMPARE(rec.logEntries(), (QStringList{"Check Exist DB...", "복사 중단: 존재하지 않는 DB입니다. localhost/pelsar_" + user}));
         QCOMPARE(focus.size(), 1);
         QCOMPARE(focus.first().first().value<velmar::FieldId>(), FieldId::cmbField1);
         QVERIFY(JobFixture::databaseExists("victim"));
@@ -403,7 +419,7 @@ private slots:
         r.newUser = "o'kim`";
         const Outcome o = run(r);
         QVERIFY(o.copied);
-        QVERIFY(o.log.contains("CREATE DATABASE IF NOT EXISTS `dev``'한글_%\\db`"));
+        QVERIFY(o.log.contains("CREATE DATABASE IF NOT EXISTS `dev``'한글_%\\db`" + charsetOf("pelsar_abc")));
         QVERIFY(o.log.contains("GRANT ALL ON `dev``'한글\\_\\%\\\\db`.* TO 'o\\'kim`'@'%' IDENTIFIED BY '****'"));
         QCOMPARE(JobFixture::checksums(target), JobFixture::checksums("pelsar_abc"));
         QVERIFY(JobFixture::canUse("o'kim`", "tq582914", target));
@@ -457,7 +473,8 @@ private slots:
             QVERIFY(args.first().startsWith("--defaults-extra-file="));
             const QString optionFile = args.first().section('=', 1);
             QVERIFY2(!QFile::exists(optionFile), "the password file outlives the run");
-            QCOMPARE(fileContent(m_work + "/" + name + ".cnf"), QByteArray("[client]\npassword=\"wexrolp\"\n"));
+            QCOMPARE(fileContent(m_work + "/" + name + ".cnf"),
+                     QByteArray("[client]\npassword=\"wexrolp\"\n[mysql]\nconnect-timeout=10\n"));
         }
         QCOMPARE(QString::fromUtf8(fileContent(m_work + "/mysqldump.args")).split('\n', Qt::SkipEmptyParts).mid(1),
                  (QStringList{"-q", "-e", "-hlocalhost", "-uroot", "--", "pelsar_abc"}));
@@ -473,7 +490,7 @@ private slots:
         r.stage[1] = r.stage[2] = false;
         const Outcome o = run(r);
         QVERIFY(o.copied);
-        QCOMPARE(o.log.value(2), "dump 폴더 생성: " + dumpDir());
+        QCOMPARE(o.log.value(0), "dump 폴더 생성: " + dumpDir());
         QVERIFY(QFile::exists(dumpDir() + "/pelsar_abc_2.sql"));
     }
 
@@ -490,14 +507,14 @@ private slots:
         QCOMPARE(JobFixture::checksums("via_tcp"), JobFixture::checksums("pelsar_abc"));
         JobFixture::dropDatabase("via_tcp");
 
-        // An unused port: the source check reports the server as unreachable, then the missing database.
+        // An unused port: one message, naming host and port; the database is not called missing.
         r.host = "127.0.0.1:1";
         const Outcome refused = run(r);
         QVERIFY(!refused.copied);
-        QCOMPARE(refused.messages.size(), 2);
-        QVERIFY2(QRegularExpression("^Error 200[23] ").match(refused.messages.first()).hasMatch(),
-                 qPrintable(refused.messages.first()));
-        QCOMPARE(refused.messages.last(), "존재하지 않는 DB입니다. 127.0.0.1:1/pelsar_abc");
+        QCOMPARE(refused.messages.size(), 1);
+        QVERIFY2(refused.messages.first().startsWith("Error 2002 "), qPrintable(refused.messages.first()));
+        QVERIFY(refused.messages.first().contains("\r\n\r\n데이터베이스 서버(127.0.0.1:1)에 접속할 수 없습니다."));
+        QCOMPARE(refused.log, (QStringList{"Check Exist DB...", "복사 중단: " + refused.messages.first()}));
     }
 
     void cancelDuringLoad()
@@ -527,9 +544,9 @@ private slots:
         RecordingMessenger rec;
         CopyJob job(JobFixture::request(m_work, "pelsar_", "abc", "unused"));
         const QString host = "127.0.0.1:" + QString::number(TestServer::port());
-        QVERIFY(job.IsExistDB(host, "pelsar_abc", true));
+        QCOMPARE(job.IsExistDB(host, "pelsar_abc", true), DbPresence::Present);
         QCOMPARE(rec.messageTexts(), QStringList{"localhost만 DB삭제가능합니다."});
-        QVERIFY(!job.IsExistDB(host, "pelsar_missing", true));
+        QCOMPARE(job.IsExistDB(host, "pelsar_missing", true), DbPresence::Missing);
         QCOMPARE(rec.messageTexts().size(), 1);
         QVERIFY(JobFixture::databaseExists("pelsar_abc"));
         QCOMPARE(rec.logEntries(), QStringList{});
@@ -593,6 +610,163 @@ private slots:
         QVERIFY(rec.messageTexts().first().startsWith("Error 200"));
         QCOMPARE(rec.logEntries(), (QStringList{"Check Exist DB...", "복사가 취소되었습니다."}));
         QCOMPARE(focus.size(), 0);
+    }
+
+    // The new database gets the source's character set and collation, also when it is loaded
+    // from an earlier dump.
+    void sourceCharset_data()
+    {
+        QTest::addColumn<QString>("charset");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("latin1") << " CHARACTER SET latin1 COLLATE latin1_swedish_ci" << "Café";
+        QTest::newRow("euckr") << " CHARACTER SET euckr COLLATE euckr_korean_ci" << "한글 자료";
+    }
+    void sourceCharset()
+    {
+        QFETCH(QString, charset);
+        QFETCH(QString, text);
+        JobFixture::dropDatabase("cs_copy");
+        QCOMPARE(TestServer::exec("DROP DATABASE IF EXISTS cs_src; CREATE DATABASE cs_src" + charset
+                                  + "; CREATE TABLE cs_src.t (v VARCHAR(20)); INSERT INTO cs_src.t VALUES ('" + text + "')"),
+                 QString());
+        CopyRequest r = JobFixture::request(m_work, "cs_", "src", "cs_copy");
+        r.stage[1] = r.stage[2] = false;
+        QVERIFY(run(r).copied);
+        r.stage[0] = false;
+        r.stage[1] = true;
+        QCOMPARE(run(r).log.value(1), "CREATE DATABASE IF NOT EXISTS `cs_copy`" + charset);
+        QCOMPARE(charsetOf("cs_copy"), charset);
+        QCOMPARE(TestServer::value("SELECT v FROM cs_copy.t"), text);
+        JobFixture::dropDatabase("cs_src");
+    }
+
+    // A copy that would use the dump files or the new database of a running copy is refused
+    // before anything runs; a lock that a crashed copy left behind holds nothing.
+    void busyFiles_data()
+    {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<QString>("message");  // empty: the lock is stale
+        QTest::newRow("same dump files") << "pelsar_abc.sql.lock"
+                                         << "같은 덤프 파일을 쓰는 다른 복사가 진행중입니다. %1/pelsar_abc.sql";
+        QTest::newRow("same new database") << "busy_target.newdb.lock"
+                                           << "같은 New DB에 복사하는 다른 복사가 진행중입니다. busy_target";
+        QTest::newRow("left by a crashed copy") << "pelsar_abc.sql.lock" << "";
+    }
+    void busyFiles()
+    {
+        QFETCH(QString, lock);
+        QFETCH(QString, message);
+        JobFixture::dropDatabase("busy_target");
+        QLockFile other(dumpDir() + "/" + lock);
+        QVERIFY(other.tryLock(0));
+        if (message.isEmpty()) {
+            // The lock file of a copy that died: its process is gone.
+            QByteArray content = fileContent(other.fileName());
+            other.unlock();
+            writeFile(other.fileName(), content.replace(0, content.indexOf('\n'), "2147480000"));
+        }
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "busy_target");
+        r.stage[2] = false;
+        const Outcome o = run(r);
+        QCOMPARE(o.copied, message.isEmpty());
+        QCOMPARE(JobFixture::databaseExists("busy_target"), message.isEmpty());
+        if (!message.isEmpty())
+            QCOMPARE(o.log, QStringList{"복사 중단: " + message.arg(dumpDir())});
+        QCOMPARE(QFile::exists(other.fileName()), !message.isEmpty());
+        JobFixture::dropDatabase("busy_target");
+    }
+
+    // A program folder the user cannot write (here: its dump folder cannot be made) keeps the
+    // dump files in the user's own data folder. A read-only folder does not stop an administrator.
+    void unwritableProgramFolder()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        const QString userFolder = userDumpFolder();
+        QDir(userFolder).removeRecursively();
+        QVERIFY(QDir(dumpDir()).removeRecursively());
+        writeFile(dumpDir(), "a file where the dump folder would be");
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "unused");
+        r.stage[1] = r.stage[2] = false;
+        const Outcome o = run(r);
+        QVERIFY(o.copied);
+        QCOMPARE(o.log.first(), "프로그램 폴더에 쓸 수 없어 덤프 파일을 " + userFolder + "에 둡니다.");
+        QVERIFY(QFile::exists(userFolder + "/pelsar_abc_2.sql"));
+        QDir(userFolder).removeRecursively();
+        QStandardPaths::setTestModeEnabled(false);
+    }
+
+    // A refused grant stops the copy; a name whose escaped pattern is longer than the server takes
+    // is granted table by table, still on that database alone.
+    void grants_data()
+    {
+        QTest::addColumn<QString>("newDB");
+        QTest::addColumn<QString>("newUser");
+        QTest::newRow("refused") << "grant_target" << QString(129, 'u');
+        QTest::newRow("64 characters") << "g_" + QString(62, 'a') << "longname";
+    }
+    void grants()
+    {
+        QFETCH(QString, newDB);
+        QFETCH(QString, newUser);
+        const bool refused = newUser.size() > 128;
+        const QString lookAlike = QString(newDB).replace(1, 1, "X");
+        JobFixture::createSourceDatabase(newDB, 1);
+        JobFixture::createSourceDatabase(lookAlike, 1);
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", newDB);
+        r.newUser = newUser;
+        r.stage[0] = r.stage[1] = false;
+        const Outcome o = run(r);
+        QCOMPARE(o.copied, !refused);
+        if (refused) {
+            QVERIFY2(o.messages.value(0).startsWith("Error 1470 (String 'uuu"), qPrintable(o.messages.value(0)));
+            QCOMPARE(o.log.last(), "복사 중단: " + o.messages.first());
+        } else {
+            QCOMPARE(o.log.first(), "GRANT ALL ON `" + newDB + "`.`customers` TO 'longname'@'%' IDENTIFIED BY '****'");
+            QCOMPARE(o.log.size(), 5);  // two tables, two grants each, then [Finish]
+            QVERIFY(JobFixture::canUse(newUser, "tq582914", newDB));
+            QVERIFY(!JobFixture::canUse(newUser, "tq582914", lookAlike));
+            JobFixture::dropUser(newUser);
+        }
+        JobFixture::dropDatabase(newDB);
+        JobFixture::dropDatabase(lookAlike);
+    }
+
+    // A source that takes the connection and never answers (a firewall that swallows packets):
+    // the copy ends by itself within the connect timeout, and a cancel ends it at once.
+    void silentSource_data()
+    {
+        QTest::addColumn<int>("cancelAfterMs");
+        QTest::addColumn<int>("limitMs");
+        QTest::newRow("left alone") << 0 << 20000;
+        QTest::newRow("cancelled") << 500 << 1500;
+    }
+    void silentSource()
+    {
+        QFETCH(int, cancelAfterMs);
+        QFETCH(int, limitMs);
+        QTcpServer silent;  // never serviced: the system completes the handshake, nobody answers
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "unused");
+        r.host = "127.0.0.1:" + QString::number(silent.serverPort());
+        RecordingMessenger rec;
+        CopyJob job(r);
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(cancelAfterMs));
+            if (cancelAfterMs > 0)
+                job.cancel();
+        });
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!job.ProcCopy());
+        QVERIFY2(t.elapsed() < limitMs, qPrintable(QString::number(t.elapsed())));
+        canceller.join();
+        const QString box = rec.messageTexts().value(0);
+        QCOMPARE(rec.messageTexts().size(), cancelAfterMs > 0 ? 0 : 1);
+        QCOMPARE(rec.logEntries(), (QStringList{"Check Exist DB...", cancelAfterMs > 0 ? QString("복사가 취소되었습니다.") : "복사 중단: " + box}));
+        if (cancelAfterMs == 0)
+            QVERIFY2(box.startsWith("Error 2013 ") && box.contains("데이터베이스 서버(" + r.host + ")에 접속할 수 없습니다.")
+                         && box.contains("방화벽"),
+                     qPrintable(box));
     }
 
     void cleanupTestCase()

@@ -1,5 +1,6 @@
 // Rules of the copy job that need no server: validation, names, the rewrite, the clock.
 #include "CopyJob.h"
+#include "DumpFolder.h"
 #include "modMySQL_Func_lite.h"
 #include "RecordingMessenger.h"
 #include "TestFiles.h"
@@ -74,6 +75,11 @@ private slots:
             << FieldId::txtField3;
         QTest::newRow("no prefix") << "prefix=" << "db를 입력하세요." << FieldId::cmbField1;
         QTest::newRow("no user") << "user=" << "User를 입력하세요." << FieldId::txtField0;
+        QTest::newRow("unclosed quote before an option") << "option=-q -e \"--no-data"
+                                                         << "option의 따옴표가 닫히지 않았습니다. -q -e \"--no-data"
+                                                         << FieldId::txtField1;
+        QTest::newRow("closed quotes pass") << "option=--where=\"id > 1\" 'x'" << "" << FieldId::None;
+        QTest::newRow("unclosed quote, no dump") << "option=\"oops;nodump" << "" << FieldId::None;
         QTest::newRow("fk folder of blanks") << "fk=   " << "외래키 스크립트 파일경로가 설정되어 있지 않습니다."
                                              << FieldId::txtField4;
         QTest::newRow("fk folder empty") << "fk=" << "외래키 스크립트 파일경로가 설정되어 있지 않습니다."
@@ -85,7 +91,19 @@ private slots:
         QTest::newRow("fk only pelsar for lumetta")
             << "fk=pelsar;prefix=lumetta_" << "dorvik_tables외래키.SQL 파일이 존재하지 않습니다." << FieldId::None;
         QTest::newRow("fk both") << "fk=both" << "" << FieldId::None;
-        QTest::newRow("blanks pass") << "host= ;prefix= ;user= " << "" << FieldId::None;
+        QTest::newRow("blank names") << "host= ;prefix= ;user= " << "New DB 이름이 비어 있습니다." << FieldId::txtField3;
+        QTest::newRow("blank new db") << "newdb=   " << "New DB 이름이 비어 있습니다." << FieldId::txtField3;
+        QTest::newRow("blank new db, dump only") << "newdb=   ;dumponly" << "" << FieldId::None;
+        QTest::newRow("new db of 65") << "newdb=" + QString(65, u'd') << "New DB 이름은 64자를 넘을 수 없습니다. " + QString(65, u'd')
+                                      << FieldId::txtField3;
+        QTest::newRow("new db ends with a blank") << "newdb=abc_dev " << "New DB 이름은 공백으로 끝날 수 없습니다. [abc_dev ]"
+                                                  << FieldId::txtField3;
+        QTest::newRow("blank new user") << "user=  ;newdb=x" << "New USER 이름이 비어 있습니다." << FieldId::txtField2;
+        QTest::newRow("new user of 128") << "newuser=" + QString(128, u'u') << "" << FieldId::None;
+        QTest::newRow("new user of 129") << "newuser=" + QString(129, u'u') << "New USER 이름은 128자를 넘을 수 없습니다. " + QString(129, u'u')
+                                         << FieldId::txtField2;
+        QTest::newRow("ord user of 129") << "ord;newuser=" + QString(125, u'u')
+                                         << "New USER 이름은 128자를 넘을 수 없습니다. " + QString(125, u'u') + "_ord" << FieldId::txtField2;
         QTest::newRow("remote same name") << "newdb=pelsar_abc" << "" << FieldId::None;
         QTest::newRow("empty host before no stage wins")
             << "nostage;host=" << "작업범위가 선택되지 않았습니다." << FieldId::chkWork0;
@@ -121,6 +139,16 @@ private slots:
                 r.dbPrefix = value;
             } else if (key == "user") {
                 r.user = value;
+            } else if (key == "option") {
+                r.dumpOption = value;
+            } else if (key == "newuser") {
+                r.newUser = value;
+            } else if (key == "ord") {
+                r.onOrdUser = true;
+            } else if (key == "dumponly") {
+                r.stage[1] = r.stage[2] = false;
+            } else if (key == "nodump") {
+                r.stage[0] = false;
             } else if (key == "newdb") {
                 r.newDB = value;
             } else if (key == "fk") {
@@ -188,6 +216,28 @@ private slots:
         QCOMPARE(named.NewUserName(), QString("kim"));
         QCOMPARE(named.dumpFilePath(), QString("/opt/velmar/dump/pelsar_abc.sql"));
         QCOMPARE(named.editedFilePath(), QString("/opt/velmar/dump/pelsar_abc_2.sql"));
+    }
+
+    // No source name writes outside the dump folder; ordinary names keep their file names.
+    void dumpFileNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("ordinary") << "pelsar_가 나" << "pelsar_가 나";
+        QTest::newRow("parent folder") << "../x" << "..@002fx";
+        QTest::newRow("backslash") << "..\\x" << "..@005cx";
+        QTest::newRow("windows specials") << "a:b*?\"<>|\t" << "a@003ab@002a@003f@0022@003c@003e@007c@0009";
+        QTest::newRow("the encoding's own sign") << "a@002f" << "a@0040002f";
+        QTest::newRow("dot dot") << ".." << "@002e@002e";
+        QTest::newRow("closing dot and blank") << "x. " << "x@002e@0020";
+        QTest::newRow("device") << "Lpt1.x" << "@004cpt1.x";
+        QTest::newRow("not a device") << "console" << "console";
+    }
+    void dumpFileNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, file);
+        QCOMPARE(dumpFileBaseName(name), file);
     }
 
     void grantPattern_data()

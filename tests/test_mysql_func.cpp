@@ -4,7 +4,10 @@
 #include "TestServer.h"
 #include "modMySQL_Func_lite.h"
 
+#include <QElapsedTimer>
 #include <QTest>
+
+#include <thread>
 
 #include <map>
 
@@ -80,6 +83,24 @@ private slots:
     {
         if (sharedConnection())
             DBClose();
+    }
+
+    // A statement waiting on the server ends as soon as another thread cancels the shared
+    // connection, silently; nothing later runs on it.
+    void cancelEndsAWaitingStatement()
+    {
+        QVERIFY(connectLocal());
+        std::thread canceller([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            CancelSharedConnection();
+        });
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(ExecuteSQL(QStringLiteral("SELECT SLEEP(30)")), -1);
+        canceller.join();
+        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(ExecuteSQL(QStringLiteral("SELECT 1")), -1);
+        QVERIFY(messages.messages().isEmpty());
     }
 
     // --- DBInit and DBClose ------------------------------------------------------------------
@@ -164,7 +185,7 @@ private slots:
         QVERIFY(!sharedConnection());
         QCOMPARE(messages.messageTexts(),
                  QStringList{QStringLiteral("Error 1045 Access denied for user 'root'@'localhost' (using password: "
-                                            "YES)\r\n\r\n데이터베이스 서버에 접속할 수 없습니다.")});
+                                            "YES)\r\n\r\n데이터베이스 서버(localhost)에 접속할 수 없습니다.")});
         QVERIFY(waitUntilGone(earlier));
     }
 

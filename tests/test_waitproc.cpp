@@ -128,41 +128,68 @@ private slots:
         QVERIFY(r.errorOutput.contains("does-not-exist"));
     }
 
-    void runMissingProgram()
+    void startFailures_data()
     {
-        const RunResult r = RunAndWait("velmar-no-such-program", {}, QDir::tempPath(), true, false);
-        QVERIFY(!r.started);
-        QVERIFY(!r.inputUnreadable);
-        QVERIFY(!r.succeeded());
-        QVERIFY(!r.startError.isEmpty());
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("missing program") << "velmar-no-such-program" << "" << "" << "program";
+        QTest::newRow("missing input file") << "cat" << "missing.sql" << "" << "input";
+        QTest::newRow("output in a missing folder") << "cat" << "" << "no-folder/out.sql" << "output";
+        QTest::newRow("output is a folder") << "cat" << "" << "." << "output";
     }
-
-    void runMissingInputFile()
+    void startFailures()
     {
+        QFETCH(QString, program);
+        QFETCH(QString, input);
+        QFETCH(QString, output);
+        QFETCH(QString, failure);
+        QTemporaryDir tmp;
         RunOptions o;
-        o.stdinFile = QDir::tempPath() + "/velmar-missing-input.sql";
-        const RunResult r = RunAndWait("cat", {}, QDir::tempPath(), true, false, o);
+        if (!input.isEmpty())
+            o.stdinFile = tmp.path() + "/" + input;
+        if (!output.isEmpty())
+            o.stdoutFile = tmp.path() + "/" + output;
+        const RunResult r = RunAndWait(program, {}, tmp.path(), true, false, o);
         QVERIFY(!r.started);
-        QVERIFY(r.inputUnreadable);
-        QVERIFY(r.startError.startsWith(o.stdinFile + " ("));
+        QVERIFY(!r.succeeded());
+        QCOMPARE(r.inputUnreadable, failure == "input");
+        QCOMPARE(r.outputUnwritable, failure == "output");
+        const QString file = failure == "input" ? o.stdinFile : o.stdoutFile;
+        QVERIFY2(failure == "program" ? !r.startError.isEmpty() : r.startError.startsWith(file + " ("),
+                 qPrintable(r.startError));
     }
 
-    void cancelStopsAtOnce()
+    // A cancel, and a program that writes nothing in its first moments, stop it at once.
+    void stopsWithoutWaiting_data()
     {
+        QTest::addColumn<bool>("cancelled");
+        QTest::newRow("cancel") << true;
+        QTest::newRow("no first output") << false;
+    }
+    void stopsWithoutWaiting()
+    {
+        QFETCH(bool, cancelled);
+        QTemporaryDir tmp;
         std::atomic_bool cancel{false};
         RunOptions o;
         o.cancel = &cancel;
+        o.stdoutFile = tmp.path() + "/out.sql";
+        if (!cancelled)
+            o.firstOutputTimeoutMs = 300;
         std::thread canceller([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            cancel = true;
+            cancel = cancelled;
         });
         QElapsedTimer t;
         t.start();
         const RunResult r = RunAndWait("sleep", {"30"}, QDir::tempPath(), true, false, o);
         canceller.join();
-        QVERIFY(r.cancelled);
+        QCOMPARE(r.cancelled, cancelled);
+        QCOMPARE(r.timedOut, !cancelled);
         QVERIFY(!r.succeeded());
-        QVERIFY(t.elapsed() < 20000);
+        QVERIFY(t.elapsed() < 5000);
     }
 };
 
