@@ -1,5 +1,6 @@
 #include "SqlLoader.h"
 
+#include "DeferredKeys.h"
 #include "LoaderConnection.h"
 #include "SqlStatementReader.h"
 
@@ -14,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace velmar {
@@ -336,6 +338,19 @@ LoadResult Loader::run()
     bool rowsInParallel = false;
     QString tooBig;
     SqlStatement s;
+    // The keys split off the last table created, added once its rows are in.
+    QByteArray pendingKeys;
+    QByteArray pendingTable;
+    qint64 pendingLine = 0;
+    const auto addPendingKeys = [&](std::unique_lock<std::mutex> &lock) {
+        if (pendingKeys.isEmpty())
+            return true;
+        if (!waitIdle(lock))
+            return false;
+        m_workers[0]->queue.push_back(Job{std::exchange(pendingKeys, {}), pendingLine, 0, false, false});
+        m_workCv.notify_all();
+        return waitIdle(lock);
+    };
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         lock.unlock();
@@ -349,6 +364,20 @@ LoadResult Loader::run()
         }
         const qint64 bytes = s.endOffset - m_dispatchedBytes;
         using K = SqlStatement::Kind;
+        if (!pendingKeys.isEmpty() && !(s.kind == K::Insert && s.name == pendingTable)
+            && s.kind != K::LockTables && s.kind != K::UnlockTables && !isKeysSwitch(s.text, pendingTable)
+            && !addPendingKeys(lock))
+            break;
+        // Rows load faster into a table without its secondary indexes; the server then builds
+        // each of them once. Only while foreign keys are not checked, like the rows themselves.
+        if (s.kind == K::CreateTable && rowsInParallel && (!m_options.filter || m_options.filter(s))) {
+            QByteArray withoutKeys;
+            if (splitSecondaryKeys(s.text, withoutKeys, pendingKeys)) {
+                s.text = withoutKeys;
+                pendingTable = s.name;
+                pendingLine = s.line;
+            }
+        }
         // The loader owns the new database while it loads: LOCK TABLES would only make the
         // other connections wait, so table locks are not sent (nor is a USE of that database).
         if (s.kind == K::LockTables || s.kind == K::UnlockTables || s.kind == K::Use
@@ -411,6 +440,8 @@ LoadResult Loader::run()
     }
     if (!m_failed && !m_cancelled && tooBig.isEmpty() && cancelRequested())
         cancelWorkers(lock);
+    if (!m_failed && !m_cancelled && tooBig.isEmpty() && reader.error().isEmpty())
+        addPendingKeys(lock);
     if (!m_failed && !m_cancelled)
         waitIdle(lock);
     lock.unlock();
