@@ -213,6 +213,7 @@ private slots:
         QTest::addColumn<QByteArray>("tail");  // appended to it
         QTest::addColumn<QString>("box");   // the message as a pattern; empty: cancelled, none
         QTest::newRow("cancelled half-way") << "cancel" << 60000 << QByteArray() << QString();
+        QTest::newRow("cancelled as the load ends") << "cancel at end" << 2000 << QByteArray() << QString();
         QTest::newRow("broken statement near the end")
             << "" << 2000 << QByteArray("THIS IS NOT SQL;\nINSERT INTO filler VALUES (-1, 'after');\n")
             << "^Error 1064 \\(ERROR 1064 \\(42000\\) at line 2002: You have an error in your SQL syntax; .* near "
@@ -245,6 +246,9 @@ private slots:
         int killed = 0;
         const Outcome o = run(r, [&](CopyJob &job) {
             connect(&job, &CopyJob::progress, &job, [&](CopyStage stage, qint64 done, qint64 total) {
+                // The last report comes once every statement has succeeded, before the swap.
+                if (fault == "cancel at end" && stage == CopyStage::Import && done == total)
+                    job.cancel();
                 if (stage != CopyStage::Import || done < total / 2 || done >= total || killed)
                     return;
                 if (fault == "cancel")
