@@ -52,17 +52,22 @@ void exec(const QString &sql)
 QStringList snapshot(const QString &db)
 {
     const QString in = "'" + db + "'";  // the names in these tests need no escaping
-    QStringList out = TestServer::rows("SELECT 'charset', DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME FROM "
-                                       "information_schema.SCHEMATA WHERE SCHEMA_NAME = " + in);
+    QStringList out = TestServer::rows("SELECT 'charset', DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME "
+                                       "FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = " + in);
     const QStringList objects = TestServer::rows(
-        "SELECT IF(TABLE_TYPE = 'VIEW', 'VIEW', 'TABLE'), TABLE_NAME, AUTO_INCREMENT FROM information_schema.TABLES "
-        "WHERE TABLE_SCHEMA = " + in + " UNION ALL SELECT 'TRIGGER', TRIGGER_NAME, '' FROM information_schema.TRIGGERS "
-        "WHERE TRIGGER_SCHEMA = " + in + " UNION ALL SELECT ROUTINE_TYPE, ROUTINE_NAME, '' FROM information_schema.ROUTINES "
-        "WHERE ROUTINE_SCHEMA = " + in + " UNION ALL SELECT 'EVENT', EVENT_NAME, '' FROM information_schema.EVENTS "
-        "WHERE EVENT_SCHEMA = " + in);
+        QString("SELECT IF(TABLE_TYPE = 'VIEW', 'VIEW', 'TABLE'), TABLE_NAME, AUTO_INCREMENT"
+                " FROM information_schema.TABLES WHERE TABLE_SCHEMA = %1"
+                " UNION ALL SELECT 'TRIGGER', TRIGGER_NAME, '' FROM information_schema.TRIGGERS"
+                " WHERE TRIGGER_SCHEMA = %1"
+                " UNION ALL SELECT ROUTINE_TYPE, ROUTINE_NAME, '' FROM information_schema.ROUTINES"
+                " WHERE ROUTINE_SCHEMA = %1"
+                " UNION ALL SELECT 'EVENT', EVENT_NAME, '' FROM information_schema.EVENTS"
+                " WHERE EVENT_SCHEMA = %1")
+            .arg(in));
+    const QString prefix = JobFixture::quoteName(db) + '.';
     for (const QString &object : objects) {
         const QString kind = object.section('\t', 0, 0);
-        const QString name = JobFixture::quoteName(db) + '.' + JobFixture::quoteName(object.section('\t', 1, 1));
+        const QString name = prefix + JobFixture::quoteName(object.section('\t', 1, 1));
         const QString shown = TestServer::rows("SHOW CREATE " + kind + ' ' + name).value(0);
         // A trigger's definition ends with the time it was created.
         out << kind + ' ' + (kind == "TRIGGER" ? shown.section('\t', 0, 5) : shown);
@@ -73,8 +78,9 @@ QStringList snapshot(const QString &db)
     out << TestServer::rows("SELECT 'FOREIGN KEY', k.TABLE_NAME, k.CONSTRAINT_NAME, k.COLUMN_NAME, "
                             "k.REFERENCED_TABLE_SCHEMA, k.REFERENCED_TABLE_NAME, k.REFERENCED_COLUMN_NAME, "
                             "r.UNIQUE_CONSTRAINT_SCHEMA, r.UPDATE_RULE, r.DELETE_RULE "
-                            "FROM information_schema.KEY_COLUMN_USAGE k JOIN information_schema.REFERENTIAL_CONSTRAINTS r "
-                            "ON r.CONSTRAINT_SCHEMA = k.CONSTRAINT_SCHEMA AND r.CONSTRAINT_NAME = k.CONSTRAINT_NAME "
+                            "FROM information_schema.KEY_COLUMN_USAGE k "
+                            "JOIN information_schema.REFERENTIAL_CONSTRAINTS r ON r.CONSTRAINT_SCHEMA = "
+                            "k.CONSTRAINT_SCHEMA AND r.CONSTRAINT_NAME = k.CONSTRAINT_NAME "
                             "WHERE k.TABLE_SCHEMA = " + in + " ORDER BY 2, 3, 4");
     out.sort();
     return out.replaceInStrings(db, "<db>");
@@ -83,8 +89,9 @@ QStringList snapshot(const QString &db)
 // Both hosts' grants of a user, the user's (and its database's) name written "<db>".
 QStringList grantsOf(const QString &user)
 {
-    return (TestServer::rows("SHOW GRANTS FOR '" + user + "'@'localhost'") + TestServer::rows("SHOW GRANTS FOR '" + user + "'@'%'"))
-        .replaceInStrings(user, "<db>");
+    QStringList grants = TestServer::rows("SHOW GRANTS FOR '" + user + "'@'localhost'")
+                         + TestServer::rows("SHOW GRANTS FOR '" + user + "'@'%'");
+    return grants.replaceInStrings(user, "<db>");
 }
 
 QStringList stagingLeft()
@@ -96,14 +103,16 @@ QStringList stagingLeft()
 // name the new copy also has, a table, view, trigger, procedure and event of its own.
 void createOldDatabase(const QString &name)
 {
-    exec("DROP DATABASE IF EXISTS " + name + "; CREATE DATABASE " + name + " CHARACTER SET latin1; USE " + name + ";"
+    exec("DROP DATABASE IF EXISTS " + name + "; CREATE DATABASE " + name + " CHARACTER SET latin1;"
+         "USE " + name + ";"
          "CREATE TABLE customers (id INT PRIMARY KEY, legacy VARCHAR(20));"
          "INSERT INTO customers SELECT seq, CONCAT('old ', seq) FROM seq_1_to_50;"
          "CREATE TABLE old_only (a INT); INSERT INTO old_only VALUES (1), (2);"
          "CREATE VIEW old_view AS SELECT legacy FROM customers;"
          "CREATE TRIGGER old_trg BEFORE INSERT ON old_only FOR EACH ROW SET NEW.a = NEW.a + 1;"
          "CREATE PROCEDURE old_proc() SELECT 1;"
-         "CREATE EVENT old_event ON SCHEDULE EVERY 1 DAY STARTS '2030-01-01 00:00:00' DISABLE DO DELETE FROM old_only");
+         "CREATE EVENT old_event ON SCHEDULE EVERY 1 DAY STARTS '2030-01-01 00:00:00' DISABLE"
+         " DO DELETE FROM old_only");
 }
 
 const QString kReplacedPattern = "^Local DB 교체 완료: %1 \\(사용할 수 없던 시간 \\d+\\.\\d초\\)$";
@@ -146,24 +155,30 @@ private slots:
     // and both like the source: nothing of the old database and no staging database remain.
     void replacedEqualsDirectLoad()
     {
-        exec("DROP DATABASE IF EXISTS pelsar_eq; CREATE DATABASE pelsar_eq CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci;"
-             "USE pelsar_eq;"
+        exec("DROP DATABASE IF EXISTS pelsar_eq;"
+             "CREATE DATABASE pelsar_eq CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci; USE pelsar_eq;"
              "CREATE TABLE customers (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(50) NOT NULL);"
              "INSERT INTO customers (name) SELECT CONCAT('고객 ', seq, ' 홍길동') FROM seq_1_to_300;"
              "ALTER TABLE customers AUTO_INCREMENT = 1000;"
-             "CREATE TABLE orders (id INT AUTO_INCREMENT PRIMARY KEY, customer_id INT NOT NULL, amount DECIMAL(10,2),"
-             " memo VARCHAR(100), CONSTRAINT fk_orders_customer FOREIGN KEY (customer_id) REFERENCES customers (id)"
-             " ON DELETE CASCADE);"
-             "INSERT INTO orders (customer_id, amount, memo) SELECT 1 + seq % 300, seq / 7, CONCAT('주문 ', seq) FROM seq_1_to_3000;"
-             "CREATE TABLE order_items (order_id INT NOT NULL, line INT NOT NULL, parent_line INT NULL, qty INT,"
-             " PRIMARY KEY (order_id, line), CONSTRAINT fk_items_order FOREIGN KEY (order_id) REFERENCES orders (id),"
-             " CONSTRAINT fk_items_parent FOREIGN KEY (order_id, parent_line) REFERENCES order_items (order_id, line));"
+             "CREATE TABLE orders (id INT AUTO_INCREMENT PRIMARY KEY, customer_id INT NOT NULL,"
+             " amount DECIMAL(10,2), memo VARCHAR(100), CONSTRAINT fk_orders_customer"
+             " FOREIGN KEY (customer_id) REFERENCES customers (id) ON DELETE CASCADE);"
+             "INSERT INTO orders (customer_id, amount, memo)"
+             " SELECT 1 + seq % 300, seq / 7, CONCAT('주문 ', seq) FROM seq_1_to_3000;"
+             "CREATE TABLE order_items (order_id INT NOT NULL, line INT NOT NULL, parent_line INT NULL,"
+             " qty INT, PRIMARY KEY (order_id, line),"
+             " CONSTRAINT fk_items_order FOREIGN KEY (order_id) REFERENCES orders (id),"
+             " CONSTRAINT fk_items_parent FOREIGN KEY (order_id, parent_line)"
+             " REFERENCES order_items (order_id, line));"
              "INSERT INTO order_items SELECT seq, 1, NULL, seq % 5 FROM seq_1_to_3000;"
              "INSERT INTO order_items SELECT seq, 2, 1, seq % 3 FROM seq_1_to_3000;"
-             "CREATE VIEW v_orders AS SELECT o.id, o.amount, c.name FROM orders o JOIN customers c ON c.id = o.customer_id;"
+             "CREATE VIEW v_orders AS SELECT o.id, o.amount, c.name"
+             " FROM orders o JOIN customers c ON c.id = o.customer_id;"
              "CREATE VIEW a_totals AS SELECT name, SUM(amount) AS total FROM v_orders GROUP BY name;"
-             "CREATE TRIGGER orders_memo BEFORE INSERT ON orders FOR EACH ROW SET NEW.memo = COALESCE(NEW.memo, '자동 메모');"
-             "CREATE PROCEDURE add_order(IN c INT, IN a DECIMAL(10,2)) INSERT INTO orders (customer_id, amount) VALUES (c, a);"
+             "CREATE TRIGGER orders_memo BEFORE INSERT ON orders FOR EACH ROW"
+             " SET NEW.memo = COALESCE(NEW.memo, '자동 메모');"
+             "CREATE PROCEDURE add_order(IN c INT, IN a DECIMAL(10,2))"
+             " INSERT INTO orders (customer_id, amount) VALUES (c, a);"
              "CREATE FUNCTION customer_total(c INT) RETURNS DECIMAL(12,2) READS SQL DATA"
              " RETURN (SELECT SUM(amount) FROM orders WHERE customer_id = c);"
              "CREATE EVENT purge_negative ON SCHEDULE EVERY 1 DAY STARTS '2030-01-01 00:00:00' DISABLE"
@@ -185,18 +200,22 @@ private slots:
 
         const QStringList source = snapshot("pelsar_eq");
         // Three tables, two views, a trigger, a procedure, a function, an event, four key columns.
-        QCOMPARE(source.filter(QRegularExpression("^(TABLE|VIEW|TRIGGER|PROCEDURE|FUNCTION|EVENT|FOREIGN KEY)\\b")).size(), 13);
+        const QRegularExpression definition("^(TABLE|VIEW|TRIGGER|PROCEDURE|FUNCTION|EVENT|FOREIGN KEY)\\b");
+        QCOMPARE(source.filter(definition).size(), 13);
         QCOMPARE(snapshot("eqdirect"), source);
         QCOMPARE(snapshot("eqreplaced"), source);
         const QStringList grants = grantsOf("eqdirect");
-        QVERIFY2(grants.contains("GRANT ALL PRIVILEGES ON `<db>`.* TO `<db>`@`localhost`"), qPrintable(grants.join('\n')));
+        QVERIFY2(grants.contains("GRANT ALL PRIVILEGES ON `<db>`.* TO `<db>`@`localhost`"),
+                 qPrintable(grants.join('\n')));
         QCOMPARE(grantsOf("eqreplaced"), grants);
         QCOMPARE(stagingLeft(), QStringList{});
 
         // The procedure, the trigger on the moved table and the function work in the final database.
         exec("CALL eqreplaced.add_order(7, 1000)");
-        QCOMPARE(TestServer::value("SELECT memo FROM eqreplaced.orders ORDER BY id DESC LIMIT 1"), QString("자동 메모"));
-        QCOMPARE(TestServer::value("SELECT eqreplaced.customer_total(7) - pelsar_eq.customer_total(7)"), QString("1000.00"));
+        QCOMPARE(TestServer::value("SELECT memo FROM eqreplaced.orders ORDER BY id DESC LIMIT 1"),
+                 QString("자동 메모"));
+        QCOMPARE(TestServer::value("SELECT eqreplaced.customer_total(7) - pelsar_eq.customer_total(7)"),
+                 QString("1000.00"));
         for (const char *db : {"pelsar_eq", "eqdirect", "eqreplaced"})
             JobFixture::dropDatabase(db);
         JobFixture::dropUser("eqdirect");
@@ -216,13 +235,14 @@ private slots:
         QTest::newRow("cancelled as the load ends") << "cancel at end" << 2000 << QByteArray() << QString();
         QTest::newRow("broken statement near the end")
             << "" << 2000 << QByteArray("THIS IS NOT SQL;\nINSERT INTO filler VALUES (-1, 'after');\n")
-            << "^Error 1064 \\(ERROR 1064 \\(42000\\) at line 2002: You have an error in your SQL syntax; .* near "
-               "'THIS IS NOT SQL' at line 1" + end;
+            << "^Error 1064 \\(ERROR 1064 \\(42000\\) at line 2002: You have an error in your SQL syntax; "
+               ".* near 'THIS IS NOT SQL' at line 1" + end;
         QTest::newRow("loader's connections killed")
             << "kill" << 60000 << QByteArray() << "^Error (1927|2006|2013) \\(.+" + end;
         QTest::newRow("foreign-key script fails")
             << "script" << 2000 << QByteArray()
-            << "^Error 1 \\(ERROR 1146 \\(42S02\\) at line 1: Table '" + staging + ".nowhere' doesn't exist" + end;
+            << "^Error 1 \\(ERROR 1146 \\(42S02\\) at line 1: Table '" + staging
+                   + ".nowhere' doesn't exist" + end;
     }
     void stoppedReplacementKeepsOld()
     {
@@ -255,8 +275,8 @@ private slots:
                     job.cancel();
                 if (fault != "kill")
                     return;
-                const QStringList ids = TestServer::rows("SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '"
-                                                         + staging + "'");
+                const QStringList ids = TestServer::rows(
+                    "SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" + staging + "'");
                 for (const QString &id : ids)
                     TestServer::exec("KILL CONNECTION " + id);
                 killed = ids.size();
@@ -266,10 +286,11 @@ private slots:
         QCOMPARE(killed > 0, fault == "kill");
         QCOMPARE(o.messages.size(), box.isEmpty() ? 0 : 1);
         if (!box.isEmpty())
-            QVERIFY2(QRegularExpression(box).match(o.messages.first()).hasMatch(), qPrintable(o.messages.first()));
+            QVERIFY2(QRegularExpression(box).match(o.messages.first()).hasMatch(),
+                     qPrintable(o.messages.first()));
         const QString discarded = "가져오기를 마치지 못해 임시 DB(" + staging + ")를 삭제했습니다. 기존 DB(keepold)는 그대로입니다.";
-        QCOMPARE(o.log.mid(o.log.size() - 2),
-                 (QStringList{discarded, box.isEmpty() ? QString("복사가 취소되었습니다.") : "복사 중단: " + o.messages.first()}));
+        const QString last = box.isEmpty() ? QString("복사가 취소되었습니다.") : "복사 중단: " + o.messages.first();
+        QCOMPARE(o.log.mid(o.log.size() - 2), (QStringList{discarded, last}));
         QCOMPARE(o.log.count(discarded), 1);
         QVERIFY(!o.log.contains("Local DB삭제:keepold"));
         QCOMPARE(snapshot("keepold"), before);
@@ -292,16 +313,22 @@ private slots:
         QFETCH(bool, targetExists);
         QFETCH(bool, leftover);
         const QString staging = stagingDatabaseName("leftover");
-        const QString others[] = {stagingDatabaseName("leftover2"), QString(staging).replace("_staging_", "XstagingX")};
+        const QString others[] = {stagingDatabaseName("leftover2"),
+                                  QString(staging).replace("_staging_", "XstagingX")};
+        const auto crashed = [](const QString &db) {
+            exec("DROP DATABASE IF EXISTS " + db + "; CREATE DATABASE " + db + "; CREATE TABLE " + db
+                 + ".crashed (a INT)");
+        };
         for (const QString &db : others)
-            exec("DROP DATABASE IF EXISTS " + db + "; CREATE DATABASE " + db + "; CREATE TABLE " + db + ".crashed (a INT)");
+            crashed(db);
         if (leftover)
-            exec("CREATE DATABASE " + staging + "; CREATE TABLE " + staging + ".crashed (a INT)");
+            crashed(staging);
         if (targetExists)
             createOldDatabase("leftover");
         else
             JobFixture::dropDatabase("leftover");
-        writeFile(dumpDir() + "/pelsar_abc_2.sql", "CREATE TABLE fresh (a INT);\nINSERT INTO fresh VALUES (1);\n");
+        writeFile(dumpDir() + "/pelsar_abc_2.sql",
+                  "CREATE TABLE fresh (a INT);\nINSERT INTO fresh VALUES (1);\n");
 
         const Outcome o = run(importRequest("leftover"));
         QVERIFY(o.copied);
@@ -322,9 +349,11 @@ private slots:
     void scriptNamingTheDatabaseRunsAfterSwap()
     {
         createOldDatabase("fkswap");
-        exec("DROP DATABASE IF EXISTS fk_witness; CREATE DATABASE fk_witness; CREATE TABLE fk_witness.seen (tables TEXT)");
+        exec("DROP DATABASE IF EXISTS fk_witness; CREATE DATABASE fk_witness;"
+             "CREATE TABLE fk_witness.seen (tables TEXT)");
         writeFile(dumpDir() + "/pelsar_abc_2.sql",
-                  "CREATE TABLE customers (id INT PRIMARY KEY);\nCREATE TABLE orders (id INT PRIMARY KEY, customer_id INT);\n"
+                  "CREATE TABLE customers (id INT PRIMARY KEY);\n"
+                  "CREATE TABLE orders (id INT PRIMARY KEY, customer_id INT);\n"
                   "INSERT INTO customers VALUES (1);\nINSERT INTO orders VALUES (1, 1);\n");
         const QString script = m_work + "/pelsar_tables외래키.SQL";
         writeFile(script, "INSERT INTO fk_witness.seen SELECT GROUP_CONCAT(TABLE_NAME ORDER BY TABLE_NAME) "
@@ -340,8 +369,9 @@ private slots:
         QVERIFY(swapped > 0);
         QCOMPARE(o.log.value(swapped + 1), "mysql fkswap -uroot -p**** < " + script);
         QCOMPARE(TestServer::rows("SELECT tables FROM fk_witness.seen"), QStringList{"customers,orders"});
-        QCOMPARE(TestServer::value("SELECT REFERENCED_TABLE_NAME FROM information_schema.REFERENTIAL_CONSTRAINTS "
-                                   "WHERE CONSTRAINT_SCHEMA = 'fkswap' AND CONSTRAINT_NAME = 'fk_late'"),
+        QCOMPARE(TestServer::value("SELECT REFERENCED_TABLE_NAME"
+                                   " FROM information_schema.REFERENTIAL_CONSTRAINTS"
+                                   " WHERE CONSTRAINT_SCHEMA = 'fkswap' AND CONSTRAINT_NAME = 'fk_late'"),
                  QString("customers"));
         QCOMPARE(stagingLeft(), QStringList{});
         JobFixture::dropDatabase("fkswap");
