@@ -751,7 +751,8 @@ bool CopyJob::SETP_DBImport()
             discardLoad(loadInto, staged);
             throw;
         }
-        if (!loaded) {
+        // A cancel that came as the load ended keeps the user's database too: the swap has not begun.
+        if (!loaded || (staged && isCancelled())) {
             discardLoad(loadInto, staged);
             return false;
         }
