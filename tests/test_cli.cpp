@@ -42,7 +42,7 @@ CliRun runCli(const QStringList &args)
 
 QByteArray storeFile()
 {
-    QFile f(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/velmar/velmar.conf");
+    QFile f(settingsFile());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
@@ -58,7 +58,9 @@ private slots:
         VELMAR_REQUIRE_SERVER();
         TestServer::exportEnvironment();
         JobFixture::createSourceDatabase("dorvik_cli", 20);
-        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/velmar").removeRecursively();
+        // velmar-cli inherits the test's throwaway store.
+        QVERIFY2(!settingsFile().isEmpty(), "VELMAR_SETTINGS_FILE is not set");
+        QFile::remove(settingsFile());
     }
 
     void helpAndVersion()
