@@ -1,0 +1,10 @@
+# Under Wine the copy tests reach the build machine's mysqldump and mysql through stand-ins of
+# those names (see winstub/ElfStandIn.cpp), placed beside the test programs.
+if(WIN32)
+  foreach(name mysqldump mysql)
+    add_executable(standin_${name} winstub/ElfStandIn.cpp)
+    set_target_properties(standin_${name} PROPERTIES OUTPUT_NAME ${name} AUTOMOC OFF)
+    target_compile_definitions(standin_${name} PRIVATE UNICODE _UNICODE)
+    target_link_options(standin_${name} PRIVATE -municode -static)
+  endforeach()
+endif()
