@@ -4,6 +4,7 @@
 
 #ifdef Q_OS_WIN
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -24,7 +25,9 @@ QByteArray forTerminal(const QString &text)
 bool stdinIsTerminal()
 {
 #ifdef Q_OS_WIN
-    return _isatty(_fileno(stdin)) != 0;
+    // The NUL device passes _isatty; only a console has a console mode.
+    DWORD mode = 0;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin))), &mode) != 0;
 #else
     return isatty(STDIN_FILENO) != 0;
 #endif
