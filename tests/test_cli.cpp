@@ -28,6 +28,23 @@ struct CliRun {
     QString err;
 };
 
+// velmar-cli's output through a pipe: UTF-8 with the platform's line ends, each line end once.
+// The text comes back with "\n" line ends, or marked when the line ends are wrong.
+QString fromPipe(const QByteArray &bytes)
+{
+#ifdef Q_OS_WIN
+    QByteArray lines = bytes;
+    lines.replace("\r\n", "\n");
+    if (lines.contains('\r') || bytes.count('\n') != bytes.count("\r\n"))
+        return "<line ends not CR LF once> " + QString::fromUtf8(bytes);
+    return QString::fromUtf8(lines);
+#else
+    if (bytes.contains('\r'))
+        return "<line ends not LF> " + QString::fromUtf8(bytes);
+    return QString::fromUtf8(bytes);
+#endif
+}
+
 CliRun runCli(const QStringList &args)
 {
     QProcess p;
@@ -37,7 +54,7 @@ CliRun runCli(const QStringList &args)
     p.start();
     if (!p.waitForFinished(600000))
         return {};
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitCode(), fromPipe(p.readAllStandardOutput()), fromPipe(p.readAllStandardError())};
 }
 
 QByteArray storeFile()
