@@ -307,16 +307,20 @@ private slots:
     void failedLoadAndScriptAreReported_data()
     {
         QTest::addColumn<bool>("badScript");
-        QTest::newRow("bad dump") << false;
-        QTest::newRow("bad foreign-key script") << true;
+        QTest::addColumn<QString>("table");
+        QTest::newRow("bad dump") << false << "nowhere";
+        QTest::newRow("bad foreign-key script") << true << "nowhere";
+        // The program's error text is UTF-8 whatever the machine's code page.
+        QTest::newRow("Korean in the error") << true << "없는표";
     }
     void failedLoadAndScriptAreReported()
     {
         QFETCH(bool, badScript);
+        QFETCH(QString, table);
         JobFixture::dropDatabase("bad_load");
         const QString folder = m_work + "/fk";
         QVERIFY(QDir().mkpath(folder));
-        writeFile(folder + "/pelsar_tables외래키.SQL", "ALTER TABLE nowhere ADD x INT;\n");
+        writeFile(folder + "/pelsar_tables외래키.SQL", ("ALTER TABLE " + table + " ADD x INT;\n").toUtf8());
         writeFile(folder + "/dorvik_tables외래키.SQL", "SELECT 1;\n");
         writeFile(dumpDir() + "/pelsar_abc_2.sql",
                   badScript ? "CREATE TABLE ok (a INT);\n" : "CREATE TABLE ok (a INT);\nTHIS IS NOT SQL;\n");
@@ -327,7 +331,7 @@ private slots:
         const Outcome o = run(r);
         QVERIFY(!o.copied);
         QCOMPARE(o.messages.size(), 1);
-        const QString expected = badScript ? "^Error 1 \\(ERROR 1146 \\(42S02\\) at line 1: Table 'bad_load.nowhere' doesn't exist\\) "
+        const QString expected = badScript ? QString("^Error 1 \\(ERROR 1146 \\(42S02\\) at line 1: Table 'bad_load." + table + "' doesn't exist\\) ")
                                            : "^Error 1 \\(ERROR 1064 \\(42000\\) at line 2: You have an error in your SQL syntax.*\\) ";
         QVERIFY2(QRegularExpression(expected + "in procedure SETP_DBImport of Module modMain$",
                                     QRegularExpression::DotMatchesEverythingOption)
