@@ -22,6 +22,10 @@
 #include <memory>
 #include <system_error>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace velmar {
 
 namespace {
@@ -44,6 +48,7 @@ const QByteArray kTail =
     QByteArrayLiteral("SET FOREIGN_KEY_CHECKS = 1;\r\nCOMMIT;\r\nSET AUTOCOMMIT = 1;\r\n");
 
 constexpr qint64 kCopyBlock = 4 << 20;
+constexpr qint64 kReplaceRetryMs = 2000;
 
 #ifdef Q_OS_WIN
 const QString kDumpProgram = QStringLiteral("mysqldump.exe");
@@ -530,12 +535,10 @@ bool CopyJob::SETP_DBDump()
             throw programError(kDumpProgram, run);
         }
         // Replaces an earlier dump in one step: it stays whole until this one is in place.
-        std::error_code renameError;
-        std::filesystem::rename(std::filesystem::path(partial.toStdU16String()),
-                                std::filesystem::path(target.toStdU16String()), renameError);
-        if (renameError) {
+        QString renameError;
+        if (!replaceFile(partial, target, &renameError)) {
             QFile::remove(partial);
-            throw fileError(err::PathFileAccess, target, QString::fromStdString(renameError.message()));
+            throw fileError(err::PathFileAccess, target, renameError);
         }
         return true;
     } catch (const std::exception &e) {
@@ -702,6 +705,36 @@ bool CopyJob::AddUser()
         reportError(RaisedError::from(e), QStringLiteral("AddUser"), kFormMain);
         return false;
     }
+}
+
+bool replaceFile(const QString &from, const QString &to, QString *error)
+{
+#ifdef Q_OS_WIN
+    // Right after the program that wrote it has ended, Windows can still hold the file for a
+    // moment (a virus scanner, the indexer): the rename then fails with a sharing violation.
+    const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
+    const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return true;
+        const DWORD code = GetLastError();
+        if ((code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) || waited.elapsed() > kReplaceRetryMs) {
+            if (error)
+                *error = QStringLiteral("%1 (%2)").arg(qt_error_string(int(code))).arg(code);
+            return false;
+        }
+        Sleep(10);
+    }
+#else
+    std::error_code renameError;
+    std::filesystem::rename(std::filesystem::path(from.toStdU16String()),
+                            std::filesystem::path(to.toStdU16String()), renameError);
+    if (renameError && error)
+        *error = QString::fromStdString(renameError.message());
+    return !renameError;
+#endif
 }
 
 QString escapeGrantPattern(const QString &name)

@@ -116,6 +116,10 @@ void AddLog(const QString &line);
 // "hh:mm:ss"; hours keep counting past 24.
 QString formatElapsed(qint64 milliseconds);
 
+// Puts from in the place of to in one step (an existing to is replaced). On Windows a file that is
+// held for a moment is tried again for up to two seconds; error gets the system's reason.
+bool replaceFile(const QString &from, const QString &to, QString *error);
+
 // A database name as a GRANT pattern that matches only itself (\, _ and % escaped).
 QString escapeGrantPattern(const QString &name);
 
