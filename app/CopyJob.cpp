@@ -276,6 +276,8 @@ CopyJob::CopyJob(CopyRequest request, QObject *parent) : QObject(parent), m_requ
 {
     if (m_request.programFolder.isEmpty())
         m_request.programFolder = programFolder();
+    // Shown and logged as the platform writes paths, whichever separators it was given with.
+    m_request.programFolder = QDir::toNativeSeparators(m_request.programFolder);
     SourceDBName = m_request.dbPrefix + m_request.user;
     NewDBName = m_request.newDB.isEmpty() ? SourceDBName : m_request.newDB;
     NewUserName = m_request.newUser.isEmpty() ? m_request.user : m_request.newUser;

@@ -1,5 +1,6 @@
 // velmar-cli as a user runs it: a separate process, the real programs, the test server.
 #include "JobFixture.h"
+#include "PlatformText.h"
 #include "ProgramInfo.h"
 #include "SettingsStore.h"
 #include "TestServer.h"
@@ -135,9 +136,10 @@ private slots:
         QCOMPARE(r.err, QString("복사완료\n"));
         const QStringList lines = r.out.split('\n');
         QCOMPARE(lines.first(), QString("Check Exist DB..."));
-        QVERIFY(lines.contains("mysqldump -q -e dorvik_cli -hlocalhost -uroot -p**** > " + work + "/dump/dorvik_cli.sql"));
+        QVERIFY(lines.contains(programName("mysqldump") + " -q -e dorvik_cli -hlocalhost -uroot -p**** > "
+                               + nativePath(work + "/dump/dorvik_cli.sql")));
         // A multi-line entry shows as its lines.
-        const int head = lines.indexOf(work + "/dump/dorvik_cli_2.sql / Head AddLine...");
+        const int head = lines.indexOf(nativePath(work + "/dump/dorvik_cli_2.sql") + " / Head AddLine...");
         QVERIFY(head > 0);
         QCOMPARE(lines.mid(head + 1, 4), (QStringList{"", "SET AUTOCOMMIT = 0;", "SET FOREIGN_KEY_CHECKS=0;", ""}));
         QVERIFY(lines.at(lines.size() - 2).startsWith("[Finish] Total Time="));

@@ -2,6 +2,7 @@
 // server is both the source and the local server.
 #include "CopyJob.h"
 #include "JobFixture.h"
+#include "PlatformText.h"
 #include "RecordingMessenger.h"
 #include "TestServer.h"
 
@@ -91,20 +92,20 @@ private slots:
         const Outcome o = run(JobFixture::request(m_work, "pelsar_", "abc", "pelsar_abc_dev"));
         QVERIFY(o.copied);
         QCOMPARE(o.messages, QStringList{"복사완료"});
-        const QString dump = dumpDir() + "/pelsar_abc.sql";
-        const QString edited = dumpDir() + "/pelsar_abc_2.sql";
+        const QString dump = nativePath(dumpDir() + "/pelsar_abc.sql");
+        const QString edited = nativePath(dumpDir() + "/pelsar_abc_2.sql");
         QCOMPARE(o.log.size(), 12);
         QCOMPARE(o.log.mid(0, 11),
                  (QStringList{
                      "Check Exist DB...",
                      "Dump...",
-                     "mysqldump -q -e pelsar_abc -hlocalhost -uroot -p**** > " + dump,
+                     programName("mysqldump") + " -q -e pelsar_abc -hlocalhost -uroot -p**** > " + dump,
                      "DumpFile Edit...",
                      edited + kHeadLog,
                      edited + kTailLog,
                      "Import...",
                      "CREATE DATABASE IF NOT EXISTS `pelsar_abc_dev`",
-                     "mysql pelsar_abc_dev -uroot -p**** < " + edited,
+                     programName("mysql") + " pelsar_abc_dev -uroot -p**** < " + edited,
                      "GRANT ALL ON `pelsar\\_abc\\_dev`.* TO 'abc'@'%' IDENTIFIED BY '****'",
                      "GRANT ALL ON `pelsar\\_abc\\_dev`.* TO 'abc'@'localhost' IDENTIFIED BY '****'",
                  }));
@@ -132,7 +133,7 @@ private slots:
     {
         JobFixture::dropDatabase("stage_only");
         JobFixture::dropUser("kim");
-        const QString edited = dumpDir() + "/pelsar_abc_2.sql";
+        const QString edited = nativePath(dumpDir() + "/pelsar_abc_2.sql");
 
         CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "stage_only");
         r.newUser = "kim";
@@ -141,7 +142,8 @@ private slots:
         QVERIFY(o.copied);
         QCOMPARE(o.log.mid(0, 6),
                  (QStringList{"Check Exist DB...", "Dump...",
-                              "mysqldump -q -e pelsar_abc -hlocalhost -uroot -p**** > " + dumpDir() + "/pelsar_abc.sql",
+                              programName("mysqldump") + " -q -e pelsar_abc -hlocalhost -uroot -p**** > "
+                                  + nativePath(dumpDir() + "/pelsar_abc.sql"),
                               "DumpFile Edit...", edited + kHeadLog, edited + kTailLog}));
         QCOMPARE(o.log.size(), 7);
         QVERIFY(!JobFixture::databaseExists("stage_only"));
@@ -151,7 +153,7 @@ private slots:
         o = run(r);
         QVERIFY(o.copied);
         QCOMPARE(o.log.mid(0, 3), (QStringList{"Import...", "CREATE DATABASE IF NOT EXISTS `stage_only`",
-                                              "mysql stage_only -uroot -p**** < " + edited}));
+                                              programName("mysql") + " stage_only -uroot -p**** < " + edited}));
         QCOMPARE(o.log.size(), 4);
         QCOMPARE(JobFixture::checksums("stage_only"), JobFixture::checksums("pelsar_abc"));
         QVERIFY(!JobFixture::canUse("kim", "tq582914", "stage_only"));
@@ -199,10 +201,11 @@ private slots:
         CopyRequest r = JobFixture::request(m_work, prefix, "fk", "fk_target");
         r.stage[2] = false;
         r.foreign = true;
-        r.foreignPath = folder;
+        r.foreignPath = nativePath(folder);
         const Outcome o = run(r);
         QVERIFY(o.copied);
-        const QString loadLine = "mysql fk_target -uroot -p**** < " + dumpDir() + "/" + prefix + "fk_2.sql";
+        const QString loadLine =
+            programName("mysql") + " fk_target -uroot -p**** < " + nativePath(dumpDir() + "/" + prefix + "fk_2.sql");
         QCOMPARE(o.log.indexOf(loadLine), 8);
         if (loaded.isEmpty()) {
             QVERIFY(kFinish.match(o.log.value(9)).hasMatch());
@@ -211,7 +214,8 @@ private slots:
                      QString("0"));
         } else {
             QCOMPARE(o.log.value(9),
-                     "mysql fk_target -uroot -p**** < " + folder + "/" + loaded + "_tables외래키.SQL");
+                     programName("mysql") + " fk_target -uroot -p**** < "
+                         + nativePath(folder + "/" + loaded + "_tables외래키.SQL"));
             QCOMPARE(TestServer::value("SELECT which FROM fk_target.fk_marker"), loaded);
         }
         JobFixture::dropDatabase(prefix + "fk");
@@ -282,8 +286,8 @@ private slots:
                      .hasMatch(),
                  qPrintable(o.messages.first()));
         QVERIFY(!o.log.join('\n').contains("[Finish]"));
-        QCOMPARE(o.log.last(), "mysqldump -q --comments; touch " + owned + " pelsar_abc -hlocalhost -uroot -p**** > "
-                                   + dumpDir() + "/pelsar_abc.sql");
+        QCOMPARE(o.log.last(), programName("mysqldump") + " -q --comments; touch " + owned
+                                   + " pelsar_abc -hlocalhost -uroot -p**** > " + nativePath(dumpDir() + "/pelsar_abc.sql"));
         QVERIFY(!QFile::exists(owned));
         QCOMPARE(JobFixture::rowCounts("keep_me").keys(), QStringList{"precious"});
         QCOMPARE(readAll(dumpDir() + "/pelsar_abc.sql"), QByteArray("earlier dump"));
@@ -351,8 +355,8 @@ private slots:
         r.existDBDel = true;
         const Outcome o = run(r);
         QVERIFY(!o.copied);
-        QCOMPARE(o.messages, QStringList{"가져올 덤프 파일이 없습니다.\r\n" + dumpDir()
-                                         + "/pelsar_nodump_2.sql\r\n\r\n먼저 1. DB dump 작업으로 덤프 파일을 만드세요."});
+        QCOMPARE(o.messages, QStringList{"가져올 덤프 파일이 없습니다.\r\n" + nativePath(dumpDir() + "/pelsar_nodump_2.sql")
+                                         + "\r\n\r\n먼저 1. DB dump 작업으로 덤프 파일을 만드세요."});
         QCOMPARE(o.log, QStringList{});
         QCOMPARE(JobFixture::rowCounts("no_dump_target").keys(), QStringList{"t"});
         JobFixture::dropDatabase("no_dump_target");
@@ -428,7 +432,8 @@ private slots:
         JobFixture::dropDatabase(target);
         const Outcome o = run(JobFixture::request(m_work, "pelsar_", "abc", target));
         QVERIFY(o.copied);
-        QVERIFY(o.log.contains("mysql ****_tq582914_**** -uroot -p**** < " + dumpDir() + "/pelsar_abc_2.sql"));
+        QVERIFY(o.log.contains(programName("mysql") + " ****_tq582914_**** -uroot -p**** < "
+                               + nativePath(dumpDir() + "/pelsar_abc_2.sql")));
         QVERIFY(o.log.contains("GRANT ALL ON `wexrolp\\_****\\_wexrolp`.* TO 'abc'@'%' IDENTIFIED BY '****'"));
         QVERIFY(JobFixture::canUse("abc", "tq582914", target));
         JobFixture::dropDatabase(target);
@@ -476,7 +481,7 @@ private slots:
         r.stage[1] = r.stage[2] = false;
         const Outcome o = run(r);
         QVERIFY(o.copied);
-        QCOMPARE(o.log.value(2), "dump 폴더 생성: " + dumpDir());
+        QCOMPARE(o.log.value(2), "dump 폴더 생성: " + nativePath(dumpDir()));
         QVERIFY(QFile::exists(dumpDir() + "/pelsar_abc_2.sql"));
     }
 
@@ -489,7 +494,8 @@ private slots:
         r.stage[2] = false;
         const Outcome o = run(r);
         QVERIFY(o.copied);
-        QCOMPARE(o.log.value(2), "mysqldump -q -e pelsar_abc -h" + host + " -uroot -p**** > " + dumpDir() + "/pelsar_abc.sql");
+        QCOMPARE(o.log.value(2), programName("mysqldump") + " -q -e pelsar_abc -h" + host + " -uroot -p**** > "
+                                     + nativePath(dumpDir() + "/pelsar_abc.sql"));
         QCOMPARE(JobFixture::checksums("via_tcp"), JobFixture::checksums("pelsar_abc"));
         JobFixture::dropDatabase("via_tcp");
 
