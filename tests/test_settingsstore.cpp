@@ -73,7 +73,12 @@ private slots:
 
         QCOMPARE(read, QString("홍길동"));
         QCOMPARE(files, QStringList{used});
-        QCOMPARE(content(folder + u'/' + used), QByteArray("[Config]\nSrcUser=\xed\x99\x8d\xea\xb8\xb8\xeb\x8f\x99\n"));
+#ifdef Q_OS_WIN
+        const QByteArray eol = "\r\n";
+#else
+        const QByteArray eol = "\n";
+#endif
+        QCOMPARE(content(folder + u'/' + used), "[Config]" + eol + "SrcUser=\xed\x99\x8d\xea\xb8\xb8\xeb\x8f\x99" + eol);
     }
 
     void userStoreIsLeftAlone()

@@ -165,7 +165,9 @@ int wmain(int argc, wchar_t **argv)
         fail(L"cannot create a temporary folder");
     const std::wstring in = folder + L"\\in", out = folder + L"\\out", err = folder + L"\\err",
                        status = folder + L"\\status";
-    if (!handleToFile(GetStdHandle(STD_INPUT_HANDLE), in))
+    // Only mysql reads its standard input (the copy job feeds it and closes it); the others get
+    // an empty one, as a caller may leave its end of the pipe open.
+    if (!handleToFile(_wcsicmp(program.c_str(), L"mysql") == 0 ? GetStdHandle(STD_INPUT_HANDLE) : nullptr, in))
         fail(L"cannot keep the standard input");
 
     std::vector<std::wstring> words{
