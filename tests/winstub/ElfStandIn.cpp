@@ -12,6 +12,9 @@
 //      exit status to a status file through rename, so the file appears whole,
 //   3. waits (bounded) for the status file and copies the output and error files to its own
 //      standard output and error, and ends with the program's exit status.
+// With VELMAR_STANDIN_RECORD naming a folder, it also notes there what it was given, as the
+// recording wrappers of the Linux tests do: <program>.args (one argument a line, UTF-8) and
+// <program>.cnf (the option file named by --defaults-extra-file, read while it exists).
 // Windows paths among the arguments (X:\... also after "--option=") and in MYSQL_HOME are turned
 // into Unix paths with wine_get_unix_file_name, which Wine's kernel32 exports.
 #include <windows.h>
@@ -135,6 +138,52 @@ void fail(const wchar_t *what)
     ExitProcess(127);
 }
 
+std::string toUtf8(const std::wstring &w)
+{
+    if (w.empty())
+        return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+bool writeWhole(const std::wstring &path, const std::string &bytes)
+{
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD put = 0;
+    const bool ok = WriteFile(f, bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size();
+    CloseHandle(f);
+    return ok;
+}
+
+void record(const std::wstring &program, int argc, wchar_t **argv)
+{
+    wchar_t folder[MAX_PATH];
+    if (GetEnvironmentVariableW(L"VELMAR_STANDIN_RECORD", folder, MAX_PATH) == 0)
+        return;
+    std::string args;
+    for (int i = 1; i < argc; ++i)
+        args += toUtf8(argv[i]) + "\n";
+    writeWhole(std::wstring(folder) + L"\\" + program + L".args", args);
+    const std::wstring option = L"--defaults-extra-file=";
+    if (argc > 1 && std::wstring(argv[1]).rfind(option, 0) == 0) {
+        HANDLE f = CreateFileW(std::wstring(argv[1]).substr(option.size()).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+        std::string content;
+        if (f != INVALID_HANDLE_VALUE) {
+            char buffer[4096];
+            DWORD got = 0;
+            while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0)
+                content.append(buffer, got);
+            CloseHandle(f);
+        }
+        writeWhole(std::wstring(folder) + L"\\" + program + L".cnf", content);
+    }
+}
+
 void removeFolder(const std::wstring &folder)
 {
     for (const wchar_t *name : {L"\\in", L"\\out", L"\\err", L"\\status"})
@@ -156,6 +205,8 @@ int wmain(int argc, wchar_t **argv)
     program = program.substr(program.find_last_of(L"\\/") + 1);
     if (program.size() > 4 && _wcsicmp(program.c_str() + program.size() - 4, L".exe") == 0)
         program.resize(program.size() - 4);
+
+    record(program, argc, argv);
 
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
