@@ -14,6 +14,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 using namespace velmar;
 using namespace velmar::test;
 
@@ -443,7 +447,8 @@ private slots:
     {
 #ifdef Q_OS_WIN
         // Under Wine the programs are the stand-ins (tests/winstub), which record the same.
-        qputenv("VELMAR_STANDIN_RECORD", nativePath(m_work).toUtf8());
+        // (Set in UTF-16: the folder's Hangul would not survive the code page of qputenv.)
+        SetEnvironmentVariableW(L"VELMAR_STANDIN_RECORD", reinterpret_cast<LPCWSTR>(nativePath(m_work).utf16()));
 #else
         // Programs in the program folder come before those on the search path: these record
         // their arguments and hand over to the real ones.
@@ -464,7 +469,7 @@ private slots:
         r.stage[2] = false;
         const Outcome o = run(r);
 #ifdef Q_OS_WIN
-        qunsetenv("VELMAR_STANDIN_RECORD");
+        SetEnvironmentVariableW(L"VELMAR_STANDIN_RECORD", nullptr);
 #endif
         QVERIFY(o.copied);
         for (const char *name : {"mysqldump", "mysql"}) {
@@ -519,6 +524,11 @@ private slots:
 
     void cancelDuringLoad()
     {
+#ifdef Q_OS_WIN
+        if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))  // running under Wine
+            QSKIP("under Wine the client is a Linux program behind a stand-in, which gets its whole input at once "
+                  "and which a cancel cannot stop (Wine gives no handle to it)");
+#endif
         JobFixture::dropDatabase("cancelled");
         QByteArray big = "CREATE TABLE filler (id INT PRIMARY KEY, v VARCHAR(200));\n";
         for (int i = 0; i < 60000; ++i)
