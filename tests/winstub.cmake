@@ -10,3 +10,8 @@ if(WIN32)
     target_link_options(standin_${name} PRIVATE -municode -static)
   endforeach()
 endif()
+
+# On Windows the self-update tests' stand-ins are the tests' own tool under other names.
+if(TARGET test_autoupdate AND TARGET velmar_testtool)
+  add_dependencies(test_autoupdate velmar_testtool)
+endif()
