@@ -2,6 +2,8 @@
 
 #include "Messenger.h"
 
+#include <QString>
+
 #include <cstdio>
 
 namespace velmar {
@@ -27,5 +29,9 @@ private:
 
 // True when standard input is a terminal a question can be asked on.
 bool stdinIsTerminal();
+
+// Writes text to one of velmar-cli's streams: to a console as Unicode, to files and pipes as
+// UTF-8 with the platform's line ends (CR LF on Windows; "\r\n" and "\n" in text both count as one).
+void writeText(FILE *stream, const QString &text);
 
 }  // namespace velmar

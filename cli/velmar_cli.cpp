@@ -116,8 +116,8 @@ int main(int argc, char **argv)
 
     auto conflict = [&](const QCommandLineOption &a, const QCommandLineOption &b) {
         if (parser.isSet(a) && parser.isSet(b)) {
-            std::fprintf(stderr, "--%s and --%s exclude each other.\n", qPrintable(a.names().first()),
-                         qPrintable(b.names().first()));
+            writeText(stderr, QStringLiteral("--%1 and --%2 exclude each other.\n")
+                                  .arg(a.names().first(), b.names().first()));
             std::exit(2);
         }
     };
@@ -155,8 +155,7 @@ int main(int argc, char **argv)
             if (t == u"1" || t == u"2" || t == u"3") {
                 request.stage[t.toInt() - 1] = true;
             } else {
-                std::fprintf(stderr, "--stages takes 1, 2 and 3 separated by commas, not \"%s\".\n",
-                             qPrintable(t));
+                writeText(stderr, QStringLiteral("--stages takes 1, 2 and 3 separated by commas, not \"%1\".\n").arg(t));
                 return 2;
             }
         }

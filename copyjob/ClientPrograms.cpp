@@ -64,7 +64,8 @@ QStringList hostArguments(const QString &hostText)
 
 QString errorSummary(const QByteArray &errorOutput)
 {
-    const QStringList lines = QString::fromLocal8Bit(errorOutput).split(u'\n');
+    // The client programs write UTF-8 (the server's messages and names), not the code page.
+    const QStringList lines = QString::fromUtf8(errorOutput).split(u'\n');
     QStringList errors;
     QStringList rest;
     for (const QString &line : lines) {

@@ -82,6 +82,8 @@ CopyJob::CopyJob(CopyRequest request, QObject *parent) : QObject(parent), m_requ
 {
     if (m_request.programFolder.isEmpty())
         m_request.programFolder = programFolder();
+    // Shown and logged as the platform writes paths, whichever separators it was given with.
+    m_request.programFolder = QDir::toNativeSeparators(m_request.programFolder);
 }
 
 void CopyJob::cancel()
@@ -398,12 +400,10 @@ bool CopyJob::SETP_DBDump()
             throw programError(dumpProgramName(), run);
         }
         // Replaces an earlier dump in one step: it stays whole until this one is in place.
-        std::error_code renameError;
-        std::filesystem::rename(std::filesystem::path(partial.toStdU16String()),
-                                std::filesystem::path(target.toStdU16String()), renameError);
-        if (renameError) {
+        QString renameError;
+        if (!replaceFile(partial, target, &renameError)) {
             QFile::remove(partial);
-            throw fileError(err::PathFileAccess, target, QString::fromStdString(renameError.message()));
+            throw fileError(err::PathFileAccess, target, renameError);
         }
         return true;
     }).value_or(false);

@@ -5,6 +5,14 @@
 #include <QStringList>
 #include <QTemporaryFile>
 
+#include <QElapsedTimer>
+#include <filesystem>
+#include <system_error>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace velmar {
 
 namespace {
@@ -58,6 +66,37 @@ QString userDumpFolder()
 {
     return QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
                                     + QStringLiteral("/velmar/dump"));
+}
+
+bool replaceFile(const QString &from, const QString &to, QString *error)
+{
+#ifdef Q_OS_WIN
+    // Right after the program that wrote it has ended, Windows can still hold the file for a
+    // moment (a virus scanner, the indexer): the rename then fails with a sharing violation.
+    constexpr qint64 kRetryMs = 2000;
+    const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
+    const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return true;
+        const DWORD code = GetLastError();
+        if ((code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) || waited.elapsed() > kRetryMs) {
+            if (error)
+                *error = QStringLiteral("%1 (%2)").arg(qt_error_string(int(code))).arg(code);
+            return false;
+        }
+        Sleep(10);
+    }
+#else
+    std::error_code renameError;
+    std::filesystem::rename(std::filesystem::path(from.toStdU16String()),
+                            std::filesystem::path(to.toStdU16String()), renameError);
+    if (renameError && error)
+        *error = QString::fromStdString(renameError.message());
+    return !renameError;
+#endif
 }
 
 }  // namespace velmar

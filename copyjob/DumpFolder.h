@@ -19,4 +19,8 @@ bool canWriteFolder(const QString &folder);
 // Program Files): the user's local application data, e.g. %LOCALAPPDATA%\velmar\dump.
 QString userDumpFolder();
 
+// Puts from in the place of to in one step (an existing to is replaced). On Windows a file that is
+// held for a moment is tried again for up to two seconds; error gets the system's reason.
+bool replaceFile(const QString &from, const QString &to, QString *error);
+
 }  // namespace velmar

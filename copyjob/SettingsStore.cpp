@@ -10,8 +10,17 @@ namespace velmar {
 
 namespace {
 
+QString &settingsFileOverride()
+{
+    static QString file;
+    return file;
+}
+
 std::unique_ptr<QSettings> openStore()
 {
+    const QString file = settingsFile();
+    if (!file.isEmpty())
+        return std::make_unique<QSettings>(file, QSettings::IniFormat);
 #ifdef Q_OS_WIN
     // Where the original tool kept its values, so an upgrade keeps what the user typed.
     return std::make_unique<QSettings>(
@@ -24,6 +33,17 @@ std::unique_ptr<QSettings> openStore()
 }
 
 }  // namespace
+
+void setSettingsFile(const QString &iniFile)
+{
+    settingsFileOverride() = iniFile;
+}
+
+QString settingsFile()
+{
+    const QString &set = settingsFileOverride();
+    return set.isEmpty() ? qEnvironmentVariable("VELMAR_SETTINGS_FILE") : set;
+}
 
 QString GetSetting(const QString &section, const QString &key, const QString &defaultValue)
 {

@@ -11,6 +11,13 @@ namespace velmar {
 QString GetSetting(const QString &section, const QString &key, const QString &defaultValue);
 void SaveSetting(const QString &section, const QString &key, const QString &value);
 
+// Points the store at an INI file instead of the per-user place (empty: back to that place). The
+// environment variable VELMAR_SETTINGS_FILE does the same for a whole run; the setter wins. Tests
+// use it on every platform so that they never read or overwrite the user's own fields.
+void setSettingsFile(const QString &iniFile);
+// The INI file the store uses; empty when it is the per-user place.
+QString settingsFile();
+
 // The ten remembered fields of the main window: key names and defaults, in reading order.
 struct SettingKey {
     const char16_t *key;

@@ -2,7 +2,10 @@
 
 #include "LibraryEscape.h"
 #include "Messenger.h"
+#include "ProgramInfo.h"
 #include "modMySQL_Func_lite.h"
+
+#include <QFileInfo>
 
 #include <mysql.h>
 #include <errmsg.h>
@@ -60,6 +63,21 @@ QString connectExplanation(qint32 number, const QString &where)
                                "관련 프로그램이 데이터베이스 접속을 방해하는 경우 일 수도 있습니다.");
     }
     return text;
+}
+
+// The Windows package carries the library's plugins (authentication methods such as MySQL 8's
+// caching_sha2_password) in plugin\ beside the program; the library would look in the folder it
+// was built for.
+void usePackagedPlugins(MYSQL *m)
+{
+#ifdef Q_OS_WIN
+    const QString folder = programFolder() + QStringLiteral("\\plugin");
+    if (QFileInfo(folder).isDir())
+        // The library opens plugin files by ANSI name on Windows.
+        mysql_optionsv(m, MYSQL_PLUGIN_DIR, folder.toLocal8Bit().constData());
+#else
+    Q_UNUSED(m);
+#endif
 }
 
 }  // namespace
@@ -183,6 +201,7 @@ bool cMySQL::real_connect(const QString &host, const QString &user, const QStrin
         mysql_options(m, MYSQL_OPT_PROTOCOL, &protocol);
     }
     mysql_options(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    usePackagedPlugins(m);
 
     const QByteArray hostBytes = hostName.toUtf8();
     const QByteArray userBytes = m_user.toUtf8();

@@ -92,9 +92,7 @@ bool JobFixture::canUse(const QString &user, const QString &password, const QStr
 {
     std::unique_ptr<MYSQL, decltype(&mysql_close)> c(mysql_init(nullptr), &mysql_close);
     mysql_options(c.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    const QByteArray u = user.toUtf8(), p = password.toUtf8(), d = database.toUtf8(),
-                     s = TestServer::socket().toUtf8();
-    if (!mysql_real_connect(c.get(), "localhost", u.constData(), p.constData(), d.constData(), 0, s.constData(), 0))
+    if (!TestServer::connect(c.get(), user.toUtf8(), password.toUtf8(), database.toUtf8()))
         return false;
     return mysql_query(c.get(), "SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = DATABASE()") == 0;
 }

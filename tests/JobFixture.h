@@ -20,7 +20,7 @@ struct JobFixture {
     static QMap<QString, QString> checksums(const QString &database);
     // Row counts of every table, by table name.
     static QMap<QString, qint64> rowCounts(const QString &database);
-    // Whether user/password can log in (over the socket) and read the database.
+    // Whether user/password can log in and read the database.
     static bool canUse(const QString &user, const QString &password, const QString &database);
     static void dropUser(const QString &user);
     static QString quoteName(const QString &name);  // `name` with backticks doubled

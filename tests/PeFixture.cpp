@@ -15,9 +15,12 @@ QString prefix(PeFixture::Arch arch)
                                              : QStringLiteral("i686-w64-mingw32-");
 }
 
-QString run(const QString &program, const QStringList &arguments)
+// Runs in the fixture's folder with names relative to it: under Wine the tools are the build
+// machine's, which read Unix paths only.
+QString run(const QString &program, const QStringList &arguments, const QString &folder)
 {
     QProcess p;
+    p.setWorkingDirectory(folder);
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, arguments);
     if (!p.waitForStarted(-1))
@@ -38,9 +41,11 @@ bool PeFixture::toolsAvailable(Arch arch)
 
 QString PeFixture::build(const QString &resourceScript, const QString &exePath, Arch arch)
 {
-    const QString rc = exePath + u".rc";
-    const QString obj = exePath + u".o";
-    QFile f(rc);
+    const QString folder = QFileInfo(exePath).absolutePath();
+    const QString exe = QFileInfo(exePath).fileName();
+    const QString rc = exe + u".rc";
+    const QString obj = exe + u".o";
+    QFile f(folder + u'/' + rc);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return f.errorString();
     f.write(resourceScript.toUtf8());
@@ -48,12 +53,14 @@ QString PeFixture::build(const QString &resourceScript, const QString &exePath, 
     QString error = run(prefix(arch) + u"windres",
                         {QStringLiteral("--preprocessor=cat"), QStringLiteral("-c"),
                          QStringLiteral("65001"), rc, QStringLiteral("-O"), QStringLiteral("coff"),
-                         QStringLiteral("-o"), obj});
+                         QStringLiteral("-o"), obj},
+                        folder);
     if (error.isEmpty())
         error = run(prefix(arch) + u"ld", {QStringLiteral("-e"), QStringLiteral("0"),
-                                           QStringLiteral("-o"), exePath, obj});
-    QFile::remove(rc);
-    QFile::remove(obj);
+                                           QStringLiteral("-o"), exe, obj},
+                    folder);
+    QFile::remove(folder + u'/' + rc);
+    QFile::remove(folder + u'/' + obj);
     return error;
 }
 
@@ -66,7 +73,7 @@ QString PeFixture::buildRawVersion(const QByteArray &block, const QString &exePa
     f.write(block);
     f.close();
     // Resource type 16 is RT_VERSION; the bytes go in unchanged.
-    const QString error = build(u"1 16 \"" + QFileInfo(bin).absoluteFilePath() + u"\"\n", exePath, arch);
+    const QString error = build(u"1 16 \"" + QFileInfo(bin).fileName() + u"\"\n", exePath, arch);
     QFile::remove(bin);
     return error;
 }

@@ -13,8 +13,8 @@ public:
 
     static bool toolsAvailable(Arch arch = Arch::Pe32Plus);
 
-    // Compiles the resource script (UTF-8) and links it into exePath. Returns the tools' error
-    // text, or an empty text on success.
+    // Compiles the resource script (UTF-8; file names in it are relative to exePath's folder)
+    // and links it into exePath. Returns the tools' error text, or an empty text on success.
     static QString build(const QString &resourceScript, const QString &exePath,
                          Arch arch = Arch::Pe32Plus);
 

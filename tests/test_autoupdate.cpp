@@ -4,6 +4,7 @@
 #include "modWaitProc.h"
 #include "modZephlane_Launcher.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,6 +27,14 @@ const QString kFileBrowser = "explorer.exe";
 const QString kFileBrowser = "xdg-open";
 #endif
 
+#ifdef Q_OS_WIN
+QString testTool()
+{
+    return QCoreApplication::applicationDirPath() + "/velmar_testtool.exe";
+}
+#endif
+
+#ifndef Q_OS_WIN
 // The updater stand-in: notes its arguments and working folder, and leaves a new version of
 // the program behind when asked to.
 QByteArray updaterScript(bool leavesNewVersion)
@@ -39,6 +48,7 @@ QByteArray updaterScript(bool leavesNewVersion)
 // The file changer stand-in: notes its arguments (the file appears whole, by renaming).
 const QByteArray kChangerScript =
     "#!/bin/sh\nprintf '%s\\n' \"$@\" > changer-args.tmp && mv changer-args.tmp changer-args.txt\n";
+#endif
 
 struct Start {
     QString program;
@@ -68,7 +78,8 @@ class TestAutoUpdate : public QObject {
     bool m_startSucceeds = true;
     bool m_forwardStarts = false;
 
-    QString path(const QString &name) const { return m_folder + "/" + name; }
+    // The program folder in the platform's form, as the program has it.
+    QString path(const QString &name) const { return m_folder + QDir::separator() + name; }
 
     UpdateEnvironment environment(const QString &base = QString())
     {
@@ -91,16 +102,36 @@ class TestAutoUpdate : public QObject {
     void verifyUpdaterRan()
     {
         QCOMPARE(fileContent(path("updater-args.txt")), QByteArray("25;velmar.exe\n"));
-        QCOMPARE(QString::fromLocal8Bit(fileContent(path("updater-cwd.txt"))).trimmed(),
+        QCOMPARE(QString::fromUtf8(fileContent(path("updater-cwd.txt"))).trimmed(),
                  QDir(m_folder).canonicalPath());
+    }
+
+    // The stand-ins of the maker's updater and file changer: shell scripts here, the tests' own
+    // tool under their names on Windows.
+    void installUpdater(bool leavesNewVersion)
+    {
+#ifdef Q_OS_WIN
+        QVERIFY(QFile::copy(testTool(), path("Zephlane.exe")));
+        QVERIFY(QFile::setPermissions(path("Zephlane.exe"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        if (leavesNewVersion)
+            writeFile(path("Zephlane.exe.new"), "");
+#else
+        writeFile(path("Zephlane.exe"), updaterScript(leavesNewVersion), true);
+#endif
+    }
+    void installChanger()
+    {
+#ifdef Q_OS_WIN
+        QVERIFY(QFile::copy(testTool(), path("brackwell.exe")));
+        QVERIFY(QFile::setPermissions(path("brackwell.exe"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+#else
+        writeFile(path("brackwell.exe"), kChangerScript, true);
+#endif
     }
 
 private slots:
     void initTestCase()
     {
-#ifdef Q_OS_WIN
-        QSKIP("the stand-in updater and file changer are shell scripts");
-#endif
         for (const char *name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
             qunsetenv(name);
     }
@@ -111,7 +142,7 @@ private slots:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
-        m_folder = m_dir->filePath("내 프로그램 folder");
+        m_folder = QDir::toNativeSeparators(m_dir->filePath("내 프로그램 folder"));
         QVERIFY(QDir().mkpath(m_folder));
         writeFile(path("velmar.exe"), "program");
         m_starts.clear();
@@ -130,8 +161,8 @@ private slots:
     void handOverToFileChanger()
     {
         QFETCH(bool, updaterLeavesNewVersion);
-        writeFile(path("Zephlane.exe"), updaterScript(updaterLeavesNewVersion), true);
-        writeFile(path("brackwell.exe"), kChangerScript, true);
+        installUpdater(updaterLeavesNewVersion);
+        installChanger();
         if (!updaterLeavesNewVersion)
             writeFile(path("New_velmar.exe"), "left over");
         m_forwardStarts = true;
@@ -151,8 +182,8 @@ private slots:
 
     void noNewVersion()
     {
-        writeFile(path("Zephlane.exe"), updaterScript(false), true);
-        writeFile(path("brackwell.exe"), kChangerScript, true);
+        installUpdater(false);
+        installChanger();
         RecordingMessenger rec;
         bool skip = true;
         QCOMPARE(RunAutoUpdate(skip, environment()), false);
@@ -164,13 +195,13 @@ private slots:
 
     void missingFileChanger()
     {
-        writeFile(path("Zephlane.exe"), updaterScript(true), true);
+        installUpdater(true);
         RecordingMessenger rec;
         bool skip = true;
         QCOMPARE(RunAutoUpdate(skip, environment()), false);
         verifyUpdaterRan();
         QCOMPARE(rec.messageTexts(),
-                 QStringList{"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + m_folder + "/brackwell.exe"});
+                 QStringList{"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + path("brackwell.exe")});
         QCOMPARE(rec.messages().first().icon, Icon::None);
         QCOMPARE(rec.messages().first().title, QString());
         const QList<Start> expected{{kFileBrowser, {m_folder}, m_folder, false}};
@@ -188,9 +219,9 @@ private slots:
     void startFailures()
     {
         QFETCH(bool, changerPresent);
-        writeFile(path("Zephlane.exe"), updaterScript(true), true);
+        installUpdater(true);
         if (changerPresent)
-            writeFile(path("brackwell.exe"), kChangerScript, true);
+            installChanger();
         m_startSucceeds = false;
         RecordingMessenger rec;
         bool skip = true;
@@ -215,8 +246,8 @@ private slots:
     {
         QFETCH(QString, programFileName);
         QFETCH(bool, asFolder);
-        writeFile(path("Zephlane.exe"), updaterScript(true), true);
-        writeFile(path("brackwell.exe"), kChangerScript, true);
+        installUpdater(true);
+        installChanger();
         if (programFileName.startsWith('.'))
             writeFile(path(programFileName), "hidden program");
         UpdateEnvironment env = environment();
@@ -236,7 +267,7 @@ private slots:
 
     void updaterAbsent()
     {
-        writeFile(path("brackwell.exe"), kChangerScript, true);
+        installChanger();
         RecordingMessenger rec;
         bool skip = true;
         QCOMPARE(RunAutoUpdate(skip, environment()), false);
@@ -249,7 +280,7 @@ private slots:
     {
         LocalHttpServer server;
         server.setReply(kFolder + "Zephlane_lastver.txt", {200, "99", false});
-        writeFile(path("Zephlane.exe"), updaterScript(false), true);
+        installUpdater(false);
         RecordingMessenger rec;
         bool skip = true;
         QCOMPARE(RunAutoUpdate(skip, environment(server.url(kFolder))), false);
@@ -262,7 +293,7 @@ private slots:
     {
         LocalHttpServer server;
         server.setReply(kFolder + "Zephlane_lastver.txt", {200, "", false});
-        writeFile(path("Zephlane.exe"), updaterScript(true), true);
+        installUpdater(true);
         RecordingMessenger rec;
         bool skip = false;
         QCOMPARE(RunAutoUpdate(skip, environment(server.url(kFolder))), false);
@@ -278,8 +309,8 @@ private slots:
     {
         LocalHttpServer server;
         server.setReply(kFolder + "Zephlane_lastver.txt", {200, "0", false});
-        writeFile(path("Zephlane.exe"), updaterScript(true), true);
-        writeFile(path("brackwell.exe"), kChangerScript, true);
+        installUpdater(true);
+        installChanger();
         RecordingMessenger rec;
         bool skip = false;
         QCOMPARE(RunAutoUpdate(skip, environment(server.url(kFolder))), false);
@@ -293,7 +324,7 @@ private slots:
 
     void noUpdateServerInTheBuild()
     {
-        writeFile(path("Zephlane.exe"), updaterScript(true), true);
+        installUpdater(true);
         RecordingMessenger rec;
         bool skip = false;
         QCOMPARE(RunAutoUpdate(skip, environment(QString())), false);
@@ -317,6 +348,10 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(bool, present);
+#ifdef Q_OS_WIN
+        if (name.contains("link"))
+            QSKIP("QFile::link makes a shortcut file on Windows, not a symbolic link");
+#endif
         writeFile(path(".hidden.exe"), "x");
         QVERIFY(QDir().mkpath(path("folder.exe")));
         QVERIFY(QFile::link(path("velmar.exe"), path("link.exe")));

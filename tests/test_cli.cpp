@@ -2,6 +2,7 @@
 #include "CliProgress.h"
 #include "JobFixture.h"
 #include "TestFiles.h"
+#include "PlatformText.h"
 #include "ProgramInfo.h"
 #include "SettingsStore.h"
 #include "TestServer.h"
@@ -33,6 +34,23 @@ struct CliRun {
     QString err;
 };
 
+// velmar-cli's output through a pipe: UTF-8 with the platform's line ends, each line end once.
+// The text comes back with "\n" line ends, or marked when the line ends are wrong.
+QString fromPipe(const QByteArray &bytes)
+{
+#ifdef Q_OS_WIN
+    QByteArray lines = bytes;
+    lines.replace("\r\n", "\n");
+    if (lines.contains('\r') || bytes.count('\n') != bytes.count("\r\n"))
+        return "<line ends not CR LF once> " + QString::fromUtf8(bytes);
+    return QString::fromUtf8(lines);
+#else
+    if (bytes.contains('\r'))
+        return "<line ends not LF> " + QString::fromUtf8(bytes);
+    return QString::fromUtf8(bytes);
+#endif
+}
+
 CliRun runCli(const QStringList &args)
 {
     QProcess p;
@@ -42,7 +60,7 @@ CliRun runCli(const QStringList &args)
     p.start();
     if (!p.waitForFinished(600000))
         return {};
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitCode(), fromPipe(p.readAllStandardOutput()), fromPipe(p.readAllStandardError())};
 }
 
 #ifdef Q_OS_UNIX
@@ -66,7 +84,7 @@ QList<qint64> liveProcessesOfSession(qint64 session)
 
 QByteArray storeFile()
 {
-    QFile f(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/velmar/velmar.conf");
+    QFile f(settingsFile());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
@@ -82,7 +100,9 @@ private slots:
         VELMAR_REQUIRE_SERVER();
         TestServer::exportEnvironment();
         JobFixture::createSourceDatabase("dorvik_cli", 20);
-        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/velmar").removeRecursively();
+        // velmar-cli inherits the test's throwaway store.
+        QVERIFY2(!settingsFile().isEmpty(), "VELMAR_SETTINGS_FILE is not set");
+        QFile::remove(settingsFile());
     }
 
     void helpAndVersion()
@@ -154,10 +174,11 @@ private slots:
         QCOMPARE(r.err, QString("복사완료\n"));
         const QStringList lines = r.out.split('\n');
         QVERIFY(lines.contains("velmar 로더로 가져옵니다 (연결 1개)"));
-        QCOMPARE(lines.mid(0, 2), (QStringList{"dump 폴더 생성: " + work + "/dump", "Check Exist DB..."}));
-        QVERIFY(lines.contains("mysqldump -q -e dorvik_cli -hlocalhost -uroot -p**** > " + work + "/dump/dorvik_cli.sql"));
+        QCOMPARE(lines.mid(0, 2), (QStringList{"dump 폴더 생성: " + nativePath(work + "/dump"), "Check Exist DB..."}));
+        QVERIFY(lines.contains(programName("mysqldump") + " -q -e dorvik_cli -hlocalhost -uroot -p**** > "
+                               + nativePath(work + "/dump/dorvik_cli.sql")));
         // A multi-line entry shows as its lines.
-        const int head = lines.indexOf(work + "/dump/dorvik_cli_2.sql / Head AddLine...");
+        const int head = lines.indexOf(nativePath(work + "/dump/dorvik_cli_2.sql") + " / Head AddLine...");
         QVERIFY(head > 0);
         QCOMPARE(lines.mid(head + 1, 4), (QStringList{"", "SET AUTOCOMMIT = 0;", "SET FOREIGN_KEY_CHECKS=0;", ""}));
         QVERIFY(lines.at(lines.size() - 2).startsWith("[Finish] Total Time="));

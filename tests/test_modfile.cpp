@@ -272,7 +272,7 @@ private slots:
         f.write("not a version block");
         f.close();
         // An RT_RCDATA resource only: a PE file with resources but no version information.
-        QCOMPARE(GetFileVer(build("1 RCDATA \"" + bin + "\"\n", Arch::Pe32)), QStringList());
+        QCOMPARE(GetFileVer(build("1 RCDATA \"data.bin\"\n", Arch::Pe32)), QStringList());
         QCOMPARE(rec.messageTexts(), QStringList());
     }
 

@@ -184,8 +184,8 @@ private slots:
         QVERIFY(!DBInit(QStringLiteral("localhost"), QStringLiteral("root"), QStringLiteral("wrong"), QString()));
         QVERIFY(!sharedConnection());
         QCOMPARE(messages.messageTexts(),
-                 QStringList{QStringLiteral("Error 1045 Access denied for user 'root'@'localhost' (using password: "
-                                            "YES)\r\n\r\n데이터베이스 서버(localhost)에 접속할 수 없습니다.")});
+                 QStringList{"Error 1045 Access denied for user 'root'@'" + TestServer::localAccountHost()
+                             + "' (using password: YES)\r\n\r\n데이터베이스 서버(localhost)에 접속할 수 없습니다."});
         QVERIFY(waitUntilGone(earlier));
     }
 

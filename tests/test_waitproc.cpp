@@ -1,5 +1,6 @@
 #include "modWaitProc.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,6 +11,16 @@
 #include <thread>
 
 using namespace velmar;
+
+namespace {
+
+// The tests' own tool (tests/tools/TestTool.cpp), beside the test: every platform has it.
+QString tool()
+{
+    return QCoreApplication::applicationDirPath() + "/velmar_testtool";
+}
+
+}  // namespace
 
 class TestWaitProc : public QObject {
     Q_OBJECT
@@ -70,7 +81,7 @@ private slots:
         const QString out = folder + "/out.txt";
         RunOptions o;
         o.stdoutFile = out;
-        const RunResult r = RunAndWait("pwd", {}, folder, true, false, o);
+        const RunResult r = RunAndWait(tool(), {"cwd"}, folder, true, false, o);
         QVERIFY(r.succeeded());
         QFile f(out);
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -84,7 +95,7 @@ private slots:
         RunOptions o;
         o.stdoutFile = out;
         const QString evil = "x; touch " + tmp.path() + "/owned $(id) `id` > y";
-        const RunResult r = RunAndWait("printf", {"%s", evil}, tmp.path(), true, false, o);
+        const RunResult r = RunAndWait(tool(), {"print", evil}, tmp.path(), true, false, o);
         QVERIFY(r.succeeded());
         QFile f(out);
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -110,7 +121,7 @@ private slots:
         o.stdoutFile = out;
         qint64 lastFed = 0;
         o.progress = [&](qint64, qint64 fed) { QVERIFY(fed >= lastFed); lastFed = fed; };
-        const RunResult r = RunAndWait("cat", {}, tmp.path(), true, false, o);
+        const RunResult r = RunAndWait(tool(), {"cat"}, tmp.path(), true, false, o);
         QVERIFY(r.succeeded());
         QCOMPARE(lastFed, qint64(data.size()));
         QFile f(out);
@@ -121,11 +132,11 @@ private slots:
     void runReportsExitCodeAndErrorOutput()
     {
         QTemporaryDir tmp;
-        const RunResult r = RunAndWait("ls", {tmp.path() + "/does-not-exist"}, tmp.path(), true, false);
+        const RunResult r = RunAndWait(tool(), {"fail", "파일 does-not-exist"}, tmp.path(), true, false);
         QVERIFY(r.started);
         QVERIFY(!r.succeeded());
-        QVERIFY(r.exitCode != 0);
-        QVERIFY(r.errorOutput.contains("does-not-exist"));
+        QCOMPARE(r.exitCode, 3);
+        QCOMPARE(r.errorOutput, QString("파일 does-not-exist").toUtf8());
     }
 
     void startFailures_data()
@@ -151,7 +162,10 @@ private slots:
             o.stdinFile = tmp.path() + "/" + input;
         if (!output.isEmpty())
             o.stdoutFile = tmp.path() + "/" + output;
-        const RunResult r = RunAndWait(program, {}, tmp.path(), true, false, o);
+        // The tests' own tool stands in for cat on every platform.
+        const bool ours = program == "cat";
+        const RunResult r = RunAndWait(ours ? tool() : program, ours ? QStringList{"cat"} : QStringList{}, tmp.path(),
+                                       true, false, o);
         QVERIFY(!r.started);
         QVERIFY(!r.succeeded());
         QCOMPARE(r.inputUnreadable, failure == "input");
@@ -184,7 +198,7 @@ private slots:
         });
         QElapsedTimer t;
         t.start();
-        const RunResult r = RunAndWait("sleep", {"30"}, QDir::tempPath(), true, false, o);
+        const RunResult r = RunAndWait(tool(), {"sleep", "30"}, QDir::tempPath(), true, false, o);
         canceller.join();
         QCOMPARE(r.cancelled, cancelled);
         QCOMPARE(r.timedOut, !cancelled);

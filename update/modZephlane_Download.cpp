@@ -19,10 +19,11 @@ QString ReadUrlText(const QString &url)
         return {};
     received.truncate(kReadSize);
 
-    // The read goes into a buffer of blanks; as many characters are kept as bytes arrived.
+    // The read goes into a buffer of blanks; as many characters are kept as bytes arrived. The
+    // server's text is UTF-8, whatever the machine's code page.
     QByteArray buffer(kReadSize, ' ');
     buffer.replace(0, received.size(), received);
-    return QString::fromLocal8Bit(buffer).left(received.size());
+    return QString::fromUtf8(buffer).left(received.size());
 }
 
 }  // namespace velmar

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SettingsStore.h"
+
 #include <QSettings>
 #include <QStringList>
 #include <QTest>
@@ -9,12 +11,15 @@
 
 namespace velmar::test {
 
-// The per-user store of the program, opened where the program keeps it (each test has its
-// own XDG_CONFIG_HOME), to read and reset it independently of the window.
+// The program's store, opened where the program keeps it during the tests (each test program
+// has its own throwaway file, never the user's store), to read and reset it independently of the
+// window.
 inline std::unique_ptr<QSettings> rawStore()
 {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                       QStringLiteral("velmar"), QStringLiteral("velmar"));
+    const QString file = velmar::settingsFile();
+    if (file.isEmpty())
+        qFatal("VELMAR_SETTINGS_FILE is not set: the test would use the user's own store");
+    return std::make_unique<QSettings>(file, QSettings::IniFormat);
 }
 inline QStringList storedKeys()
 {

@@ -25,9 +25,7 @@ Connection connectRoot(QString &error)
 {
     Connection c(mysql_init(nullptr), &mysql_close);
     mysql_options(c.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    const QByteArray sock = TestServer::socket().toUtf8();
-    if (!mysql_real_connect(c.get(), "localhost", "root", TestServer::rootPassword, nullptr, 0,
-                            sock.constData(), CLIENT_MULTI_STATEMENTS)) {
+    if (!TestServer::connect(c.get(), "root", TestServer::rootPassword, QByteArray(), CLIENT_MULTI_STATEMENTS)) {
         error = QString::fromUtf8(mysql_error(c.get()));
         return Connection(nullptr, &mysql_close);
     }
@@ -35,6 +33,40 @@ Connection connectRoot(QString &error)
 }
 
 }  // namespace
+
+bool TestServer::connect(MYSQL *m, const QByteArray &user, const QByteArray &password, const QByteArray &db,
+                         unsigned long flags)
+{
+    const char *dbName = db.isEmpty() ? nullptr : db.constData();
+#ifdef Q_OS_WIN
+    return mysql_real_connect(m, "127.0.0.1", user.constData(), password.constData(), dbName, unsigned(port()),
+                              nullptr, flags)
+           != nullptr;
+#else
+    const QByteArray sock = socket().toUtf8();
+    return mysql_real_connect(m, "localhost", user.constData(), password.constData(), dbName, 0, sock.constData(),
+                              flags)
+           != nullptr;
+#endif
+}
+
+QString TestServer::localAccountHost()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("127.0.0.1");
+#else
+    return QStringLiteral("localhost");
+#endif
+}
+
+QString TestServer::localHostInfo()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("localhost via TCP/IP");
+#else
+    return QStringLiteral("Localhost via UNIX socket");
+#endif
+}
 
 QString TestServer::dir()
 {

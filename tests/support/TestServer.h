@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+typedef struct st_mysql MYSQL;
+
 namespace velmar::test {
 
 // The throwaway MariaDB server that CTest starts for the tests (fixture "mariadb", script
@@ -21,7 +23,18 @@ public:
     // test server. Call once before connecting.
     static void exportEnvironment();
 
-    // Plain client-library access as root over the socket, independent of the code under test.
+    // Connects a client-library record: over the socket here; on Windows, where "localhost" means
+    // TCP port 3306, over TCP to 127.0.0.1 and the server's port.
+    static bool connect(MYSQL *m, const QByteArray &user, const QByteArray &password,
+                        const QByteArray &db = QByteArray(), unsigned long flags = 0);
+
+    // What "localhost" is to the client library and the server: the socket, which the server
+    // names localhost, here; TCP port 3306 on Windows (where the Windows tests run the test
+    // server), which the server names by the peer address 127.0.0.1.
+    static QString localAccountHost();
+    static QString localHostInfo();  // the library's get_host_info for "localhost"
+
+    // Plain client-library access as root, independent of the code under test.
     // exec returns the error text ("" on success); rows gives each row's values joined by "\t".
     static QString exec(const QString &sql);
     static QStringList rows(const QString &sql);
