@@ -51,9 +51,16 @@ bool LoaderConnection::open(const LoadTarget &target, unsigned readTimeout, unsi
     const QByteArray database = target.database.toUtf8();
     // Multiple statements and results as the client allows them: a statement text that holds
     // several (inside a DELIMITER block) runs whole.
-    return mysql_real_connect(m_mysql, orNull(host), orNull(user), orNull(password), orNull(database),
-                              unsigned(port), nullptr, CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS)
-           != nullptr;
+    if (!mysql_real_connect(m_mysql, orNull(host), orNull(user), orNull(password), nullptr, unsigned(port), nullptr,
+                            CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS))
+        return false;
+    if (database.isEmpty())
+        return true;
+    // The database's name goes over as UTF-8 whatever the locale's character set (a Korean name
+    // under a Windows code page or the C locale); the session then gets that character set back.
+    const QByteArray localeCharset = mysql_character_set_name(m_mysql);
+    return mysql_set_character_set(m_mysql, "utf8mb4") == 0 && mysql_select_db(m_mysql, database.constData()) == 0
+           && mysql_set_character_set(m_mysql, localeCharset.constData()) == 0;
 }
 
 bool LoaderConnection::exec(const QByteArray &sql)

@@ -5,6 +5,7 @@
 //   bench_import [--size MB] [--dir DIR] [--connections 1,2,3,4] [--password P]
 //                [--session-sql "SET SESSION sql_log_bin=0"] [--keep yes]
 #include "SqlLoader.h"
+#include "ProcessMemory.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,32 +22,12 @@
 #include <cstdio>
 #include <memory>
 
+using velmar::test::peakResidentKiB;
+using velmar::test::residentKiB;
+
 namespace {
 
 QString g_password = QStringLiteral("wexrolp");
-
-// Peak resident memory of this process in KiB since the last reset (Linux); -1 elsewhere.
-long peakResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 void resetPeak()
 {

@@ -1,6 +1,7 @@
 // Rewrites a generated dump of the given size (MiB, default 512) and prints the throughput and
 // the peak memory of the process, which must stay flat whatever the size of the dump.
 #include "CopyJob.h"
+#include "ProcessMemory.h"
 #include "Messenger.h"
 
 #include <QCoreApplication>
@@ -11,19 +12,9 @@
 
 #include <cstdio>
 
-namespace {
+using velmar::test::peakResidentKiB;
 
-// Peak resident memory in KiB (Linux); -1 elsewhere.
-long peakResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
+namespace {
 
 class QuietMessenger : public velmar::Messenger {
 public:

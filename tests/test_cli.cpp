@@ -198,7 +198,7 @@ private slots:
         const CliRun no = runCli(base);
         QCOMPARE(no.exitCode, 1);
         QCOMPARE(no.err, question + "-> 아니오 (물어볼 터미널이 없습니다; --yes로 답할 수 있습니다)\n");
-        QCOMPARE(no.out, "dump 폴더 생성: " + work + "/dump\nCheck Exist DB...\n복사 중단: Local에 동일한 DB명(cli_target)이 존재하며 삭제하지 않았습니다.\n");
+        QCOMPARE(no.out, "dump 폴더 생성: " + nativePath(work + "/dump") + "\nCheck Exist DB...\n복사 중단: Local에 동일한 DB명(cli_target)이 존재하며 삭제하지 않았습니다.\n");
         QCOMPARE(JobFixture::rowCounts("cli_target").keys(), QStringList{"keep"});
 
         const CliRun yes = runCli(base + QStringList{"--yes"});

@@ -312,6 +312,11 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
         VELMAR_REQUIRE_SERVER();
         QFETCH(QByteArray, settings);
         QFETCH(int, connectionsUsed);
+#ifdef Q_OS_WIN
+        if (settings.isEmpty())
+            QSKIP("the client here is the build machine's mysql behind a stand-in: its own character set "
+                  "follows that machine's locale, not this program's code page");
+#endif
         QByteArray file = settings + "CREATE TABLE s (n INT, cs VARCHAR(30), tz VARCHAR(30), x VARCHAR(9), ac INT, "
                                      "fk INT, cid BIGINT, z INT);\n";
         for (int n = 1; n <= 6; ++n)

@@ -3,6 +3,7 @@
 // any stop before the move leaves the old database as it was.
 #include "CopyJob.h"
 #include "JobFixture.h"
+#include "PlatformText.h"
 #include "RecordingMessenger.h"
 #include "StagedReplace.h"
 #include "TestFiles.h"
@@ -367,7 +368,7 @@ private slots:
         QVERIFY(o.copied);
         const int swapped = o.log.indexOf(QRegularExpression(kReplacedPattern.arg("fkswap")));
         QVERIFY(swapped > 0);
-        QCOMPARE(o.log.value(swapped + 1), "mysql fkswap -uroot -p**** < " + script);
+        QCOMPARE(o.log.value(swapped + 1), programName("mysql") + " fkswap -uroot -p**** < " + nativePath(script));
         QCOMPARE(TestServer::rows("SELECT tables FROM fk_witness.seen"), QStringList{"customers,orders"});
         QCOMPARE(TestServer::value("SELECT REFERENCED_TABLE_NAME"
                                    " FROM information_schema.REFERENTIAL_CONSTRAINTS"

@@ -32,19 +32,21 @@ class TestWinResources : public QObject {
 private slots:
     void versionAndIcon_data()
     {
+        QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("description");
-        QTest::newRow("velmar") << "velmar.exe" << "velmar - 서버의 DB를 로컬로 복사";
-        QTest::newRow("velmar-cli") << "velmar-cli.exe" << "velmar-cli - 서버의 DB를 로컬로 복사 (명령줄)";
+        QTest::newRow("velmar") << "gui" << "velmar.exe" << "velmar - 서버의 DB를 로컬로 복사";
+        QTest::newRow("velmar-cli") << "cli" << "velmar-cli.exe" << "velmar-cli - 서버의 DB를 로컬로 복사 (명령줄)";
     }
     void versionAndIcon()
     {
 #ifndef Q_OS_WIN
         QSKIP("only the Windows build puts resources into its executables");
 #else
+        QFETCH(QString, folder);
         QFETCH(QString, file);
         QFETCH(QString, description);
-        const QString path = QCoreApplication::applicationDirPath() + "/../app/" + file;
+        const QString path = QCoreApplication::applicationDirPath() + "/../" + folder + "/" + file;
         const QString version = QStringLiteral(VELMAR_TEST_PROJECT_VERSION);
         const QStringList lines = GetFileVer(path);
         QCOMPARE(lines.mid(0, 8), (QStringList{"CompanyName: velmar", "FileDescription: " + description,
