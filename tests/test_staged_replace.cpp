@@ -368,7 +368,8 @@ private slots:
         QVERIFY(o.copied);
         const int swapped = o.log.indexOf(QRegularExpression(kReplacedPattern.arg("fkswap")));
         QVERIFY(swapped > 0);
-        QCOMPARE(o.log.value(swapped + 1), programName("mysql") + " fkswap -uroot -p**** < " + nativePath(script));
+        QCOMPARE(o.log.value(swapped + 1), programName("mysql") + " fkswap -uroot -p**** < " + m_work + QDir::separator()
+                                                  + "pelsar_tables외래키.SQL");
         QCOMPARE(TestServer::rows("SELECT tables FROM fk_witness.seen"), QStringList{"customers,orders"});
         QCOMPARE(TestServer::value("SELECT REFERENCED_TABLE_NAME"
                                    " FROM information_schema.REFERENTIAL_CONSTRAINTS"
