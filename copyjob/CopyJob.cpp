@@ -614,9 +614,7 @@ bool CopyJob::roomBesideOld(qint64 bytes)
         const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
         if (!db)
             return false;
-        std::unique_ptr<Recordset> rs;
-        if (OpenRecordset(rs, QStringLiteral("SELECT @@datadir")) > 0)
-            folder = rs->value(0);
+        folder = column(QStringLiteral("SELECT @@datadir")).value(0);
     }
     // Only a server on this machine has a folder to look at; elsewhere the load goes on.
     const QStorageInfo storage(folder);
@@ -659,14 +657,15 @@ bool CopyJob::removeLeftoverStaging()
     return true;
 }
 
-QStringList CopyJob::column(const QString &sql)
+QStringList CopyJob::column(const QString &sql, bool *ok)
 {
     std::unique_ptr<Recordset> rs;
     QStringList values;
-    if (OpenRecordset(rs, sql) > 0) {
-        for (int i = 0; i < rs->RecordCount(); ++i)
-            values << rs->row(i).value(0);
-    }
+    const qint32 rows = OpenRecordset(rs, sql);
+    for (int i = 0; rs && i < rs->RecordCount(); ++i)
+        values << rs->row(i).value(0);
+    if (ok)
+        *ok = rows >= 0;  // a failure has been shown
     return values;
 }
 
@@ -680,21 +679,31 @@ bool CopyJob::swapIn(const QString &staging)
     const QString from = quoteIdentifier(staging) + u'.';
     const QString to = quoteIdentifier(NewDBName()) + u'.';
     const QString where = QStringLiteral(" WHERE TABLE_SCHEMA = ") + quoteString(staging);
+    // Nothing of the user's is touched until every question about the staging database has
+    // been answered: a failure here (shown) leaves the old database as it is.
+    bool triggersListed = false, tablesListed = false, charsetRead = false;
+    const QStringList triggers = column(
+        QStringLiteral("SELECT TRIGGER_NAME FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = ")
+            + quoteString(staging),
+        &triggersListed);
+    const QStringList tables = column(QStringLiteral("SELECT TABLE_NAME FROM information_schema.TABLES") + where
+                                          + QStringLiteral(" AND TABLE_TYPE <> 'VIEW'"),
+                                      &tablesListed);
+    const QStringList charset = column(
+        QStringLiteral("SELECT CONCAT_WS(' ', 'CHARACTER SET', DEFAULT_CHARACTER_SET_NAME, 'COLLATE', "
+                       "DEFAULT_COLLATION_NAME) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = ")
+            + quoteString(staging),
+        &charsetRead);
+    if (!triggersListed || !tablesListed || !charsetRead)
+        return false;
     // A table with triggers cannot move to another database; the file creates them anew there.
-    for (const QString &trigger :
-         column(QStringLiteral("SELECT TRIGGER_NAME FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = ")
-                + quoteString(staging))) {
+    for (const QString &trigger : triggers) {
         if (ExecuteSQL(QStringLiteral("DROP TRIGGER ") + from + quoteIdentifier(trigger)) < 0)
             return false;
     }
     QStringList moves;
-    for (const QString &table : column(QStringLiteral("SELECT TABLE_NAME FROM information_schema.TABLES") + where
-                                       + QStringLiteral(" AND TABLE_TYPE <> 'VIEW'")))
+    for (const QString &table : tables)
         moves << from + quoteIdentifier(table) + QStringLiteral(" TO ") + to + quoteIdentifier(table);
-    const QStringList charset = column(
-        QStringLiteral("SELECT CONCAT_WS(' ', 'CHARACTER SET', DEFAULT_CHARACTER_SET_NAME, 'COLLATE', "
-                       "DEFAULT_COLLATION_NAME) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = ")
-        + quoteString(staging));
 
     // From here the user's database is unavailable until its replacement is in place.
     QElapsedTimer away;
@@ -778,14 +787,15 @@ bool CopyJob::AddUser()
         if (pattern.size() <= kMaxNameLength) {
             objects << quoteIdentifier(pattern) + QStringLiteral(".*");
         } else {
-            std::unique_ptr<Recordset> rs;
-            const QString tables = QStringLiteral("SELECT TABLE_NAME FROM information_schema.TABLES WHERE "
-                                                  "TABLE_SCHEMA = ")
-                                   + quoteString(NewDBName()) + QStringLiteral(" ORDER BY TABLE_NAME");
-            if (OpenRecordset(rs, tables) < 0)
+            bool listed = false;
+            const QStringList tables = column(QStringLiteral("SELECT TABLE_NAME FROM information_schema.TABLES WHERE "
+                                                             "TABLE_SCHEMA = ")
+                                                  + quoteString(NewDBName()) + QStringLiteral(" ORDER BY TABLE_NAME"),
+                                              &listed);
+            if (!listed)
                 return false;  // the failure has been shown
-            for (int i = 0; rs && i < rs->RecordCount(); ++i)
-                objects << quoteIdentifier(NewDBName()) + u'.' + quoteIdentifier(rs->row(i).value(0));
+            for (const QString &table : tables)
+                objects << quoteIdentifier(NewDBName()) + u'.' + quoteIdentifier(table);
         }
         const QString identified = QStringLiteral(" IDENTIFIED BY '") + kGrantPassword + u'\'';
         QStringList statements;

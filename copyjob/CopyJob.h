@@ -88,8 +88,8 @@ private:
     bool dropOpenTarget();  // the shared connection is open
     // Drops the staging database a crashed copy of this target left (shared connection open).
     bool removeLeftoverStaging();
-    // The first column of a statement's rows (shared connection open).
-    QStringList column(const QString &sql);
+    // The first column of a statement's rows (shared connection open); ok: the statement ran.
+    QStringList column(const QString &sql, bool *ok = nullptr);
     // The local database's replacement loads beside it; false: the user chose to stop.
     bool roomBesideOld(qint64 bytes);
     bool createDatabase(const QString &database);
