@@ -5,6 +5,9 @@
 
 #include <mysql.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace velmar {
 
 namespace {
@@ -38,6 +41,11 @@ bool LoaderConnection::open(const LoadTarget &target, unsigned readTimeout, unsi
     // Before the file's own SET NAMES, the connection uses what the mysql client picks: the
     // character set of the locale (utf8mb3 under a UTF-8 locale, latin1 under C).
     mysql_optionsv(m_mysql, MYSQL_SET_CHARSET_NAME, "auto");
+    // Rows go as LOAD DATA LOCAL INFILE; the handler serves them from memory, never from a file.
+    const unsigned localInfile = 1;
+    mysql_optionsv(m_mysql, MYSQL_OPT_LOCAL_INFILE, &localInfile);
+    mysql_set_local_infile_handler(m_mysql, &LoaderConnection::infileInit, &LoaderConnection::infileRead,
+                                   &LoaderConnection::infileEnd, &LoaderConnection::infileError, this);
 
     QString hostName = target.host;
     qint32 port = 0;
@@ -78,6 +86,49 @@ bool LoaderConnection::exec(const QByteArray &sql)
         if (more < 0)
             return true;
     }
+}
+
+bool LoaderConnection::loadData(const QByteArray &statement, const QByteArray &data, qint64 rows)
+{
+    m_data = &data;
+    m_dataPos = 0;
+    const bool sent = exec(statement);
+    m_data = nullptr;
+    if (!sent)
+        return false;
+    // "Records: 3  Deleted: 0  Skipped: 0  Warnings: 0"
+    const QList<QByteArray> info = QByteArray(mysql_info(m_mysql)).simplified().split(' ');
+    const auto field = [&](const char *name) {
+        const qsizetype i = info.indexOf(QByteArray(name));
+        return i >= 0 && i + 1 < info.size() ? info[i + 1].toLongLong() : -1;
+    };
+    return field("Records:") == rows && field("Skipped:") == 0 && field("Warnings:") == 0
+           && mysql_warning_count(m_mysql) == 0;
+}
+
+int LoaderConnection::infileInit(void **state, const char *, void *self)
+{
+    *state = self;
+    return static_cast<LoaderConnection *>(self)->m_data ? 0 : 1;
+}
+
+int LoaderConnection::infileRead(void *state, char *buffer, unsigned length)
+{
+    auto *c = static_cast<LoaderConnection *>(state);
+    if (!c->m_data)
+        return -1;
+    const qsizetype n = std::min<qsizetype>(length, c->m_data->size() - c->m_dataPos);
+    memcpy(buffer, c->m_data->constData() + c->m_dataPos, size_t(n));
+    c->m_dataPos += n;
+    return int(n);
+}
+
+void LoaderConnection::infileEnd(void *) {}
+
+int LoaderConnection::infileError(void *, char *message, unsigned length)
+{
+    qstrncpy(message, "no file is given to the server", length);
+    return 2000;
 }
 
 QByteArray LoaderConnection::value(const QByteArray &sql, bool *ok)

@@ -22,6 +22,10 @@ public:
     bool open(const LoadTarget &target, unsigned readTimeout, unsigned writeTimeout);
     // Sends sql and drains every result it gives; false on the first error.
     bool exec(const QByteArray &sql);
+    // Runs a LOAD DATA LOCAL INFILE statement that reads data (and no file). True only when the
+    // server took all `rows` rows with no warning and none skipped; false with errorNumber() 0
+    // when it answered but not so.
+    bool loadData(const QByteArray &statement, const QByteArray &data, qint64 rows);
     // The first column of the first row of a one-row query; "" when there is none.
     QByteArray value(const QByteArray &sql, bool *ok = nullptr);
     bool inTransaction() const;
@@ -35,7 +39,16 @@ public:
     QString errorText(qint64 line = 0) const;
 
 private:
+    static int infileInit(void **state, const char *name, void *self);
+    static int infileRead(void *state, char *buffer, unsigned length);
+    static void infileEnd(void *state);
+    static int infileError(void *state, char *message, unsigned length);
+
     MYSQL *m_mysql = nullptr;
+    // What a LOAD DATA LOCAL INFILE reads: set only while loadData() runs, so a server asking
+    // for a file at any other time gets none.
+    const QByteArray *m_data = nullptr;
+    qsizetype m_dataPos = 0;
 };
 
 }  // namespace velmar

@@ -2,10 +2,13 @@
 
 #include "DeferredKeys.h"
 #include "LoaderConnection.h"
+#include "RowsAsData.h"
 #include "SqlStatementReader.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
+#include <QSet>
 #include <QThread>
 
 #include <algorithm>
@@ -46,6 +49,9 @@ struct Job {
     qint64 bytes = 0;     // file bytes this job stands for (progress)
     bool rows = false;    // a plain row INSERT (sent again after a deadlock)
     bool counted = false; // counts as one statement sent
+    // Rows of a transactional table in a session that reads them the same either way: they go
+    // as LOAD DATA, in this character set.
+    QByteArray dataCharset;
 };
 
 struct Worker {
@@ -78,6 +84,9 @@ private:
     void cancelWorkers(std::unique_lock<std::mutex> &lock);
     void stopWorkers();
     void reportProgress(std::unique_lock<std::mutex> &lock, bool force);
+    bool stopped();
+    bool sendRows(LoaderConnection &c, const Job &job, bool &ok);
+    bool readSession(LoaderConnection &c, bool &rowsInParallel);
 
     QString m_path;
     LoadTarget m_target;
@@ -98,6 +107,12 @@ private:
     qint64 m_dispatchedBytes = 0;
     qint64 m_inFlightBytes = 0;
     qint64 m_sent = 0;
+    // Rows as LOAD DATA: while the server allows it, into the tables of these names.
+    std::atomic_bool m_dataWorks{true};
+    std::atomic<qint64> m_asData{0};
+    QByteArray m_defaultEngine;
+    QSet<QByteArray> m_transactional;
+    QByteArray m_dataCharset;  // "" while the session's strings would not read the same
     QElapsedTimer m_progressClock;
 };
 
@@ -160,6 +175,37 @@ void Loader::recordFailure(qint64 line, const QString &message, unsigned error)
     m_failed = true;
 }
 
+bool Loader::stopped()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_failed || m_cancelled;
+}
+
+// Sends a row INSERT as LOAD DATA when it converts; false when it did not, and the INSERT itself
+// is to be sent. The LOAD DATA runs in a transaction of its own: when the server took the rows
+// otherwise than the INSERT would have (a warning, a duplicate skipped), they are rolled back
+// and the INSERT goes instead, with its own outcome.
+bool Loader::sendRows(LoaderConnection &c, const Job &job, bool &ok)
+{
+    RowsAsData d;
+    if (job.dataCharset.isEmpty() || !m_dataWorks || !rowsAsData(job.text, job.dataCharset, d))
+        return false;
+    ok = c.exec(QByteArrayLiteral("START TRANSACTION")) && c.loadData(d.statement, d.data, d.rows);
+    if (ok) {
+        ++m_asData;
+        return true;
+    }
+    if (connectionLost(c.errorNumber()))
+        return true;
+    // An error rather than a poor answer: the server or its settings refuse LOAD DATA LOCAL
+    // (local_infile off, ...), so the rest go as INSERTs.
+    if (c.errorNumber() != 0)
+        m_dataWorks = false;
+    ok = c.exec(QByteArrayLiteral("ROLLBACK"));
+    // After a cancel or another connection's failure nothing more is sent.
+    return !ok || stopped();
+}
+
 void Loader::workerLoop(Worker &w)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -183,7 +229,9 @@ void Loader::workerLoop(Worker &w)
         lock.unlock();
 
         LoaderConnection &c = *w.connection;
-        bool ok = c.exec(job.text);
+        bool ok = false;
+        if (!sendRows(c, job, ok))
+            ok = c.exec(job.text);
         // Rows sent at the same time may deadlock on a unique index; the server rolled back
         // that statement alone (its own transaction, committed below), so it is sent again.
         for (int retry = 0; !ok && job.rows && c.errorNumber() == 1213 && retry < kDeadlockRetries; ++retry)
@@ -315,6 +363,9 @@ LoadResult Loader::run()
     if (!ok)
         return failed(m_control->errorText());
     const unsigned long serverVersion = m_control->serverVersion();
+    const QList<QByteArray> server = m_control->value("SELECT CONCAT_WS(',', @@local_infile + 0, @@default_storage_engine)").split(',');
+    m_dataWorks = server.value(0) == "1";
+    m_defaultEngine = server.value(1);
 
     const int count = std::clamp(m_options.connections > 0 ? m_options.connections : defaultImportConnections(),
                                  1, kMaxConnections);
@@ -326,6 +377,11 @@ LoadResult Loader::run()
         w->threadId = w->connection->threadId();
         m_workers.push_back(std::move(w));
     }
+    // Rows go to several connections only while foreign keys are not checked: with checks on,
+    // a row may need one sent earlier on another connection.
+    bool rowsInParallel = false;
+    if (!readSession(*m_workers[0]->connection, rowsInParallel))
+        return failed(m_workers[0]->connection->errorText());
     for (auto &w : m_workers) {
         Worker *worker = w.get();
         w->thread = std::thread([this, worker] { workerLoop(*worker); });
@@ -333,9 +389,6 @@ LoadResult Loader::run()
 
     SqlStatementReader reader(&file);
     reader.setServerVersion(serverVersion);
-    // Rows go to several connections only while foreign keys are not checked: with checks on,
-    // a row may need one sent earlier on another connection.
-    bool rowsInParallel = false;
     QString tooBig;
     SqlStatement s;
     // The keys split off the last table created, added once its rows are in.
@@ -347,7 +400,7 @@ LoadResult Loader::run()
             return true;
         if (!waitIdle(lock))
             return false;
-        m_workers[0]->queue.push_back(Job{std::exchange(pendingKeys, {}), pendingLine, 0, false, false});
+        m_workers[0]->queue.push_back(Job{std::exchange(pendingKeys, {}), pendingLine, 0, false, false, {}});
         m_workCv.notify_all();
         return waitIdle(lock);
     };
@@ -378,6 +431,18 @@ LoadResult Loader::run()
                 pendingLine = s.line;
             }
         }
+        if ((s.kind == K::CreateTable || s.kind == K::DropTable) && (!m_options.filter || m_options.filter(s))) {
+            // Only rows of a transactional table can be rolled back and sent again as INSERTs.
+            static const QRegularExpression engine(QStringLiteral("\\)\\s*ENGINE\\s*=\\s*(\\w+)"),
+                                                   QRegularExpression::CaseInsensitiveOption);
+            QByteArray name = m_defaultEngine;
+            for (const auto &m : engine.globalMatch(QString::fromUtf8(s.text)))
+                name = m.captured(1).toUtf8();
+            if (s.kind == K::CreateTable && name.compare("InnoDB", Qt::CaseInsensitive) == 0)
+                m_transactional.insert(s.name);
+            else
+                m_transactional.remove(s.name);
+        }
         // The loader owns the new database while it loads: LOCK TABLES would only make the
         // other connections wait, so table locks are not sent (nor is a USE of that database).
         if (s.kind == K::LockTables || s.kind == K::UnlockTables || s.kind == K::Use
@@ -395,7 +460,9 @@ LoadResult Loader::run()
                          .arg(maxPacket);
             break;
         }
-        Job job{std::move(s.text), s.line, bytes, s.kind == K::Insert, true};
+        Job job{std::move(s.text), s.line, bytes, s.kind == K::Insert, true, {}};
+        if (s.kind == K::Insert && m_transactional.contains(s.name))
+            job.dataCharset = m_dataCharset;
         if (s.kind == K::Insert && rowsInParallel) {
             if (!waitFor(lock, [&] {
                     return std::any_of(m_workers.begin(), m_workers.end(),
@@ -416,7 +483,7 @@ LoadResult Loader::run()
             const bool everywhere = s.kind == K::SessionSetting || s.kind == K::Transaction;
             if (everywhere) {
                 for (size_t i = 1; i < m_workers.size(); ++i) {
-                    Job copy{job.text, job.line, 0, false, false};
+                    Job copy{job.text, job.line, 0, false, false, {}};
                     m_workers[i]->queue.push_back(std::move(copy));
                 }
             }
@@ -426,9 +493,10 @@ LoadResult Loader::run()
             m_workCv.notify_all();
             if (!waitIdle(lock))
                 break;
-            if (everywhere) {
-                // Every worker waits for work, so its connection may be asked here.
-                rowsInParallel = m_workers[0]->connection->value("SELECT @@foreign_key_checks") == "0";
+            // Every worker waits for work, so its connection may be asked here.
+            if (everywhere && !readSession(*m_workers[0]->connection, rowsInParallel)) {
+                recordFailure(s.line, m_workers[0]->connection->errorText(s.line), m_workers[0]->connection->errorNumber());
+                break;
             }
             reportProgress(lock, false);
             continue;
@@ -450,6 +518,7 @@ LoadResult Loader::run()
     LoadResult r;
     r.statements = m_sent;
     r.connections = int(m_workers.size());
+    r.asData = m_asData;
     if (m_cancelled) {
         r.outcome = LoadResult::Outcome::Cancelled;
         return r;
@@ -480,6 +549,22 @@ LoadResult Loader::run()
     if (m_options.progress)
         m_options.progress(m_total, m_total);
     return r;
+}
+
+// What the session's settings decide for the rows: whether they may go to several connections
+// (foreign keys not checked), and whether their strings read the same as LOAD DATA (written in
+// the connection's character set, backslash escapes on).
+bool Loader::readSession(LoaderConnection &c, bool &rowsInParallel)
+{
+    bool ok = false;
+    const QList<QByteArray> v = c.value("SELECT CONCAT_WS(',', @@foreign_key_checks + 0, @@character_set_client = "
+                                        "@@character_set_connection AND @@sql_mode NOT LIKE '%NO_BACKSLASH_ESCAPES%', "
+                                        "@@character_set_client)",
+                                        &ok)
+                                    .split(',');
+    rowsInParallel = v.value(0) == "0";
+    m_dataCharset = v.value(1) == "1" ? v.value(2) : QByteArray();
+    return ok;
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ struct LoadResult {
     QString message;
     qint64 statements = 0;  // statements sent
     int connections = 0;    // connections really used
+    qint64 asData = 0;      // row INSERTs the server read as LOAD DATA
     unsigned errorNumber = 0;  // Failed: the server's or the client library's error number, if any
 };
 

@@ -1,0 +1,236 @@
+#include "RowsAsData.h"
+
+namespace velmar {
+
+namespace {
+
+class Cursor {
+public:
+    explicit Cursor(const QByteArray &text) : p(text.constData()), end(text.constData() + text.size()) {}
+
+    void skipSpace()
+    {
+        while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r'))
+            ++p;
+    }
+    bool atEnd() const { return p == end; }
+    bool take(char c)
+    {
+        if (p < end && *p == c) {
+            ++p;
+            return true;
+        }
+        return false;
+    }
+    // A keyword, case-insensitive, not followed by a name character.
+    bool word(const char *w)
+    {
+        const char *q = p;
+        for (; *w; ++w, ++q) {
+            if (q == end || (*q | 0x20) != (*w | 0x20))
+                return false;
+        }
+        if (q < end && (isNameChar(*q) || *q == '`'))
+            return false;
+        p = q;
+        return true;
+    }
+    static bool isNameChar(char c)
+    {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$'
+               || (c & 0x80);
+    }
+    // One name, backquoted (`` inside) or bare; its text as written.
+    bool name(QByteArray &out)
+    {
+        const char *start = p;
+        if (take('`')) {
+            for (;;) {
+                if (p == end)
+                    return false;
+                if (*p++ == '`' && !take('`'))
+                    break;
+            }
+        } else {
+            while (p < end && isNameChar(*p))
+                ++p;
+            if (p == start)
+                return false;
+        }
+        out = QByteArray(start, p - start);
+        return true;
+    }
+
+    const char *p;
+    const char *end;
+};
+
+// A quoted string's value, written with LOAD DATA's escapes. Only the escapes the client
+// library's escaping writes are taken: \% and \_ keep their backslash in SQL but not here.
+bool quotedString(Cursor &c, QByteArray &data)
+{
+    for (;;) {
+        if (c.p == c.end)
+            return false;
+        const char ch = *c.p++;
+        char value = ch;
+        if (ch == '\'') {
+            if (!c.take('\''))
+                return true;
+        } else if (ch == '\\') {
+            if (c.p == c.end)
+                return false;
+            switch (*c.p++) {
+            case '0': value = '\0'; break;
+            case '\'': value = '\''; break;
+            case '"': value = '"'; break;
+            case 'b': value = '\b'; break;
+            case 'n': value = '\n'; break;
+            case 'r': value = '\r'; break;
+            case 't': value = '\t'; break;
+            case 'Z': value = '\x1a'; break;
+            case '\\': value = '\\'; break;
+            default: return false;
+            }
+        }
+        switch (value) {
+        case '\0': data.append("\\0", 2); break;
+        case '\t': data.append("\\t", 2); break;
+        case '\n': data.append("\\n", 2); break;
+        case '\r': data.append("\\r", 2); break;
+        case '\\': data.append("\\\\", 2); break;
+        default: data.append(value);
+        }
+    }
+}
+
+// A plain decimal number, as written.
+bool number(Cursor &c, QByteArray &data)
+{
+    const char *start = c.p;
+    const bool negative = *c.p == '-';
+    if (*c.p == '-' || *c.p == '+')
+        ++c.p;
+    bool digits = false, nonZero = false;
+    const auto run = [&] {
+        while (c.p < c.end && *c.p >= '0' && *c.p <= '9') {
+            digits = true;
+            nonZero = nonZero || *c.p != '0';
+            ++c.p;
+        }
+    };
+    run();
+    if (c.take('.'))
+        run();
+    if (!digits)
+        return false;
+    if (c.p < c.end && (*c.p == 'e' || *c.p == 'E')) {
+        ++c.p;
+        if (!c.take('-'))
+            c.take('+');
+        const char *exponent = c.p;
+        while (c.p < c.end && *c.p >= '0' && *c.p <= '9')
+            ++c.p;
+        if (c.p == exponent)
+            return false;
+    }
+    if (negative && !nonZero)
+        return false;
+    if (c.p < c.end && (Cursor::isNameChar(*c.p) || *c.p == '.'))
+        return false;
+    data.append(start, c.p - start);
+    return true;
+}
+
+}  // namespace
+
+bool rowsAsData(const QByteArray &insert, const QByteArray &charset, RowsAsData &out)
+{
+    for (char ch : charset) {
+        if (!Cursor::isNameChar(ch) || (ch & 0x80) || ch == '$')
+            return false;
+    }
+    if (charset.isEmpty())
+        return false;
+    Cursor c(insert);
+    c.skipSpace();
+    QByteArray table;
+    if (!c.word("INSERT"))
+        return false;
+    c.skipSpace();
+    if (!c.word("INTO"))
+        return false;
+    c.skipSpace();
+    if (!c.name(table) || (c.p < c.end && *c.p == '.'))
+        return false;
+    c.skipSpace();
+    QByteArray columns;
+    if (c.p < c.end && *c.p == '(') {
+        const char *start = c.p++;
+        for (;;) {
+            c.skipSpace();
+            QByteArray column;
+            if (!c.name(column))
+                return false;
+            c.skipSpace();
+            if (c.take(')'))
+                break;
+            if (!c.take(','))
+                return false;
+        }
+        columns = QByteArray(start, c.p - start);
+        c.skipSpace();
+    }
+    if (!c.word("VALUES") && !c.word("VALUE"))
+        return false;
+
+    out.data.clear();
+    out.data.reserve(insert.size());
+    out.rows = 0;
+    for (;;) {
+        c.skipSpace();
+        if (!c.take('('))
+            return false;
+        const qsizetype lineStart = out.data.size();
+        for (;;) {
+            c.skipSpace();
+            if (c.p == c.end)
+                return false;
+            if (c.take('\'')) {
+                if (!quotedString(c, out.data))
+                    return false;
+            } else if (c.word("NULL")) {
+                out.data.append("\\N", 2);
+            } else if (!number(c, out.data)) {
+                return false;
+            }
+            c.skipSpace();
+            if (c.take(')'))
+                break;
+            if (!c.take(','))
+                return false;
+            out.data.append('\t');
+        }
+        // An empty line would be no row at all.
+        if (out.data.size() == lineStart)
+            return false;
+        out.data.append('\n');
+        ++out.rows;
+        c.skipSpace();
+        if (c.take(','))
+            continue;
+        c.take(';');
+        c.skipSpace();
+        if (!c.atEnd())
+            return false;
+        break;
+    }
+    out.statement = QByteArrayLiteral("LOAD DATA LOCAL INFILE 'rows' INTO TABLE ");
+    out.statement.append(table).append(" CHARACTER SET ").append(charset);
+    out.statement.append(" FIELDS TERMINATED BY '\\t' ESCAPED BY '\\\\' LINES TERMINATED BY '\\n'");
+    if (!columns.isEmpty())
+        out.statement.append(' ').append(columns);
+    return true;
+}
+
+}  // namespace velmar
