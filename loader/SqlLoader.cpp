@@ -55,6 +55,7 @@ struct Job {
 };
 
 struct Worker {
+    bool keys = false;  // builds the deferred keys, beside the rows of the next tables
     std::unique_ptr<LoaderConnection> connection;
     std::deque<Job> queue;
     bool busy = false;
@@ -80,7 +81,9 @@ private:
     void recordFailure(qint64 line, const QString &message, unsigned error);
     // Waits (lock held) until pred holds, the load fails or a cancel comes; false unless pred.
     template<class Pred> bool waitFor(std::unique_lock<std::mutex> &lock, Pred pred);
-    bool waitIdle(std::unique_lock<std::mutex> &lock);
+    // withKeys: the index build of the key connection too, not only the statements.
+    bool waitIdle(std::unique_lock<std::mutex> &lock, bool withKeys = true);
+    bool keysBusy() const;
     void cancelWorkers(std::unique_lock<std::mutex> &lock);
     void stopWorkers();
     void reportProgress(std::unique_lock<std::mutex> &lock, bool force);
@@ -94,7 +97,10 @@ private:
     qint64 m_total = 0;
 
     std::unique_ptr<LoaderConnection> m_control;  // queries of the loader itself, KILL QUERY
-    std::vector<std::unique_ptr<Worker>> m_workers;
+    std::vector<std::unique_ptr<Worker>> m_workers;  // the statements' connections, then the key connection
+    size_t m_regular = 0;                            // how many are the statements'
+    QByteArray m_keysTable;    // whose keys the key connection builds or last built
+    QByteArray m_keySession;   // the settings an index build needs; "" to build in line
     std::mutex m_mutex;
     std::condition_variable m_workCv;
     std::condition_variable m_doneCv;
@@ -270,12 +276,18 @@ bool Loader::waitFor(std::unique_lock<std::mutex> &lock, Pred pred)
     }
 }
 
-bool Loader::waitIdle(std::unique_lock<std::mutex> &lock)
+bool Loader::waitIdle(std::unique_lock<std::mutex> &lock, bool withKeys)
 {
+    const auto end = m_workers.begin() + qsizetype(withKeys ? m_workers.size() : m_regular);
     return waitFor(lock, [&] {
-        return std::all_of(m_workers.begin(), m_workers.end(),
-                           [](const auto &w) { return !w->busy && w->queue.empty(); });
+        return std::all_of(m_workers.begin(), end, [](const auto &w) { return !w->busy && w->queue.empty(); });
     });
+}
+
+bool Loader::keysBusy() const
+{
+    const Worker &k = *m_workers.back();
+    return k.keys && (k.busy || !k.queue.empty());
 }
 
 // Stops every connection within a second: the queues are dropped, the running statements are
@@ -377,6 +389,17 @@ LoadResult Loader::run()
         w->threadId = w->connection->threadId();
         m_workers.push_back(std::move(w));
     }
+    m_regular = m_workers.size();
+    // One more connection builds a table's deferred keys while the next tables load.
+    if (count > 1) {
+        auto w = std::make_unique<Worker>();
+        w->keys = true;
+        w->connection = std::make_unique<LoaderConnection>();
+        if (!w->connection->open(m_target, kReadTimeout, kWriteTimeout))
+            return cannotConnect(*w->connection);
+        w->threadId = w->connection->threadId();
+        m_workers.push_back(std::move(w));
+    }
     // Rows go to several connections only while foreign keys are not checked: with checks on,
     // a row may need one sent earlier on another connection.
     bool rowsInParallel = false;
@@ -395,14 +418,25 @@ LoadResult Loader::run()
     QByteArray pendingKeys;
     QByteArray pendingTable;
     qint64 pendingLine = 0;
+    bool pendingRowsBegun = false;
     const auto addPendingKeys = [&](std::unique_lock<std::mutex> &lock) {
         if (pendingKeys.isEmpty())
             return true;
+        // The table's rows are in, and the key connection has ended the build before.
         if (!waitIdle(lock))
             return false;
-        m_workers[0]->queue.push_back(Job{std::exchange(pendingKeys, {}), pendingLine, 0, false, false, {}});
+        Worker &keys = *m_workers.back();
+        if (!keys.keys || m_keySession.isEmpty()) {
+            m_workers[0]->queue.push_back(Job{std::exchange(pendingKeys, {}), pendingLine, 0, false, false, {}});
+            m_workCv.notify_all();
+            return waitIdle(lock);
+        }
+        // In the session the rows had; later statements go on meanwhile, but none that touches
+        // this table or is not a table's own statement.
+        keys.queue.push_back(Job{m_keySession + ";\n" + std::exchange(pendingKeys, {}), pendingLine, 0, false, false, {}});
+        m_keysTable = pendingTable;
         m_workCv.notify_all();
-        return waitIdle(lock);
+        return true;
     };
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
@@ -417,9 +451,13 @@ LoadResult Loader::run()
         }
         const qint64 bytes = s.endOffset - m_dispatchedBytes;
         using K = SqlStatement::Kind;
-        if (!pendingKeys.isEmpty() && !(s.kind == K::Insert && s.name == pendingTable)
-            && s.kind != K::LockTables && s.kind != K::UnlockTables && !isKeysSwitch(s.text, pendingTable)
-            && !addPendingKeys(lock))
+        // The keys wait for the table's rows: past its locks, its keys switch and, until the rows
+        // begin, the settings mysqldump makes around the CREATE TABLE.
+        if (s.kind == K::Insert && s.name == pendingTable)
+            pendingRowsBegun = true;
+        else if (!pendingKeys.isEmpty() && s.kind != K::LockTables && s.kind != K::UnlockTables
+                 && !isKeysSwitch(s.text, pendingTable) && (pendingRowsBegun || s.kind != K::SessionSetting)
+                 && !addPendingKeys(lock))
             break;
         // Rows load faster into a table without its secondary indexes; the server then builds
         // each of them once. Only while foreign keys are not checked, like the rows themselves.
@@ -429,6 +467,7 @@ LoadResult Loader::run()
                 s.text = withoutKeys;
                 pendingTable = s.name;
                 pendingLine = s.line;
+                pendingRowsBegun = false;
             }
         }
         if ((s.kind == K::CreateTable || s.kind == K::DropTable) && (!m_options.filter || m_options.filter(s))) {
@@ -464,25 +503,28 @@ LoadResult Loader::run()
         if (s.kind == K::Insert && m_transactional.contains(s.name))
             job.dataCharset = m_dataCharset;
         if (s.kind == K::Insert && rowsInParallel) {
-            if (!waitFor(lock, [&] {
-                    return std::any_of(m_workers.begin(), m_workers.end(),
-                                       [](const auto &w) { return w->queue.size() < kQueueDepth; });
-                }))
+            const auto rowWorkers = m_workers.begin() + qsizetype(m_regular);
+            if ((s.name == m_keysTable && keysBusy() && !waitIdle(lock))
+                || !waitFor(lock, [&] {
+                       return std::any_of(m_workers.begin(), rowWorkers,
+                                          [](const auto &w) { return w->queue.size() < kQueueDepth; });
+                   }))
                 break;
             Worker *best = nullptr;
-            for (auto &w : m_workers) {
-                if (!best || w->queue.size() + w->busy < best->queue.size() + best->busy)
-                    best = w.get();
+            for (auto w = m_workers.begin(); w != rowWorkers; ++w) {
+                if (!best || (*w)->queue.size() + (*w)->busy < best->queue.size() + best->busy)
+                    best = w->get();
             }
             best->queue.push_back(std::move(job));
         } else {
             // Every other statement is a barrier: it waits for all earlier ones, and all later
             // ones wait for it. Session settings run on every connection, the rest on the first.
-            if (!waitIdle(lock))
-                break;
             const bool everywhere = s.kind == K::SessionSetting || s.kind == K::Transaction;
+            const bool tableOwn = s.kind == K::CreateTable || s.kind == K::DropTable;
+            if (!waitIdle(lock, !everywhere && !(tableOwn && s.name != m_keysTable)))
+                break;
             if (everywhere) {
-                for (size_t i = 1; i < m_workers.size(); ++i) {
+                for (size_t i = 1; i < m_regular; ++i) {
                     Job copy{job.text, job.line, 0, false, false, {}};
                     m_workers[i]->queue.push_back(std::move(copy));
                 }
@@ -491,7 +533,7 @@ LoadResult Loader::run()
             m_inFlightBytes += bytes;
             m_dispatchedBytes = s.endOffset;
             m_workCv.notify_all();
-            if (!waitIdle(lock))
+            if (!waitIdle(lock, false))
                 break;
             // Every worker waits for work, so its connection may be asked here.
             if (everywhere && !readSession(*m_workers[0]->connection, rowsInParallel)) {
@@ -517,7 +559,7 @@ LoadResult Loader::run()
 
     LoadResult r;
     r.statements = m_sent;
-    r.connections = int(m_workers.size());
+    r.connections = int(m_regular);
     r.asData = m_asData;
     if (m_cancelled) {
         r.outcome = LoadResult::Outcome::Cancelled;
@@ -559,11 +601,16 @@ bool Loader::readSession(LoaderConnection &c, bool &rowsInParallel)
     bool ok = false;
     const QList<QByteArray> v = c.value("SELECT CONCAT_WS(',', @@foreign_key_checks + 0, @@character_set_client = "
                                         "@@character_set_connection AND @@sql_mode NOT LIKE '%NO_BACKSLASH_ESCAPES%', "
-                                        "@@character_set_client)",
+                                        "@@character_set_client, @@unique_checks + 0, @@sql_mode)",
                                         &ok)
                                     .split(',');
     rowsInParallel = v.value(0) == "0";
     m_dataCharset = v.value(1) == "1" ? v.value(2) : QByteArray();
+    static const QRegularExpression plainMode(QStringLiteral("^[A-Z0-9_,]*$"));
+    const QByteArray mode = v.value(4);
+    m_keySession = plainMode.match(QString::fromLatin1(mode)).hasMatch()
+                       ? "SET SESSION foreign_key_checks = 0, unique_checks = " + v.value(3) + ", sql_mode = '" + mode + "'"
+                       : QByteArray();
     return ok;
 }
 
