@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -232,6 +233,54 @@ private slots:
         QCOMPARE(d.statement, "LOAD DATA LOCAL INFILE 'rows' INTO TABLE " + columns);
         QCOMPARE(d.data, data);
         QCOMPARE(d.rows, data.count('\n'));
+    }
+
+    // Rows the server would take otherwise as LOAD DATA, or that cannot go so, end as the client's.
+    void rowsLikeClient_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("infileOff");
+        QTest::addColumn<qint64>("asData");
+        QTest::newRow("plain rows") << QByteArray("CREATE TABLE w (id INT PRIMARY KEY, s VARCHAR(10));\n"
+                                                  "INSERT INTO w VALUES (1,'a'),(2,NULL),(3,'\\\\N');\n")
+                                    << false << qint64(1);
+        QTest::newRow("warnings") << QByteArray("SET sql_mode = '';\nCREATE TABLE w (id INT PRIMARY KEY, s VARCHAR(3), n INT);\n"
+                                                "INSERT INTO w VALUES (1,'abcdef','12abc'),(2,'',''),(3,'x',NULL);\n")
+                                  << false << qint64(0);
+        QTest::newRow("latin1 session") << QByteArray("SET NAMES latin1;\nCREATE TABLE w (id INT PRIMARY KEY, s VARCHAR(10)) "
+                                                      "CHARSET utf8mb4;\nINSERT INTO w VALUES (1,'\xc3\xa9\x80');\n")
+                                        << false << qint64(1);
+        QTest::newRow("MyISAM") << QByteArray("CREATE TABLE w (id INT PRIMARY KEY, s VARCHAR(10)) ENGINE=MyISAM;\n"
+                                              "INSERT INTO w VALUES (1,'a');\n")
+                                << false << qint64(0);
+        QTest::newRow("local_infile off") << QByteArray("CREATE TABLE w (id INT PRIMARY KEY, s VARCHAR(10));\n"
+                                                        "INSERT INTO w VALUES (1,'a');\n")
+                                          << true << qint64(0);
+    }
+
+    void rowsLikeClient()
+    {
+        VELMAR_REQUIRE_SERVER();
+        QFETCH(QByteArray, body);
+        QFETCH(bool, infileOff);
+        QFETCH(qint64, asData);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("w.sql"));
+        writeFile(path, kHead + body + kTail);
+        recreate(QStringLiteral("lwclient"));
+        QCOMPARE(runProgram({QStringLiteral("mysql"), QStringLiteral("mariadb")}, {QStringLiteral("--database=lwclient")},
+                            path, QString()),
+                 QString());
+        if (infileOff)
+            TestServer::exec(QStringLiteral("SET GLOBAL local_infile = 0"));
+        const auto restore = qScopeGuard([] { TestServer::exec(QStringLiteral("SET GLOBAL local_infile = 1")); });
+        recreate(QStringLiteral("lwload"));
+        const LoadResult r = loadSqlFile(path, target(QStringLiteral("lwload")), LoadOptions{3, nullptr, {}, {}});
+        QVERIFY2(r.outcome == LoadResult::Outcome::Loaded, qPrintable(r.message));
+        QCOMPARE(r.asData, asData);
+        const QString rows = QStringLiteral("SELECT id, HEX(s) FROM `%1`.w ORDER BY id");
+        QCOMPARE(TestServer::rows(rows.arg(QStringLiteral("lwload"))), TestServer::rows(rows.arg(QStringLiteral("lwclient"))));
+        QCOMPARE(snapshot(QStringLiteral("lwload")), snapshot(QStringLiteral("lwclient")));
     }
 
     void needsClient_data()
