@@ -724,6 +724,7 @@ bool CopyJob::swapIn(const QString &staging)
     LoadOptions objects;
     objects.connections = 1;
     objects.filter = isObjectStatement;
+    objects.scanned = true;
     const LoadResult r =
         loadSqlFile(editedFilePath(), LoadTarget{kLocalHost, kRootUser, kRootPassword, NewDBName()}, objects);
     if (r.outcome != LoadResult::Outcome::Loaded)

@@ -358,8 +358,10 @@ LoadResult Loader::run()
     if (!file.open(QIODevice::ReadOnly))
         return failed(QStringLiteral("Cannot open %1: %2").arg(m_path, file.errorString()));
     m_total = file.size();
-    if (LoadResult scan = preScan(file); scan.outcome != LoadResult::Outcome::Loaded)
-        return scan;
+    if (!m_options.scanned) {
+        if (LoadResult scan = preScan(file); scan.outcome != LoadResult::Outcome::Loaded)
+            return scan;
+    }
     if (!file.seek(0))
         return failed(QStringLiteral("Cannot read %1: %2").arg(m_path, file.errorString()));
 

@@ -28,6 +28,9 @@ struct LoadOptions {
     // When set, only the statements it accepts are sent (the rest are passed over as the
     // locks are); the client commands are looked for all the same.
     std::function<bool(const SqlStatement &)> filter;
+    // The caller has just loaded this same file (locked since): its scan for client commands is
+    // not done again.
+    bool scanned = false;
 };
 
 struct LoadResult {
