@@ -17,6 +17,18 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
+// The bytes that may start something outside quotes: a quote, an escape, a comment. Every other
+// byte (a row's digits, commas, parentheses) is taken as it is, many at a time.
+struct PlainBytes {
+    bool plain[256];
+    constexpr PlainBytes() : plain()
+    {
+        for (int c = 0; c < 256; ++c)
+            plain[c] = !(c == '\'' || c == '"' || c == '`' || c == '\\' || c == '#' || c == '-' || c == '/');
+    }
+};
+constexpr PlainBytes kPlain;
+
 bool isWordChar(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'
@@ -474,6 +486,14 @@ void SqlStatementReader::processLine(const char *p, qsizetype n, qint64 lineOffs
             if (i > n)
                 i = n;
             continue;
+        }
+        // Past the statement's start and any comment, up to the next byte that may matter.
+        if (!needSpace && (run < i || !m_text.isEmpty())) {
+            const char d0 = d[0];
+            while (i < n && kPlain.plain[uchar(p[i])] && p[i] != d0)
+                ++i;
+            if (i == n)
+                break;
         }
         const char c = p[i];
         if (run == i && m_text.isEmpty() && isSpace(c)) {
