@@ -571,8 +571,20 @@ bool CopyJob::loadDump(const QString &file, const QString &database)
     case LoadResult::Outcome::Cancelled:
         return false;
     case LoadResult::Outcome::NeedsClient:
-        // A file with commands only the client runs (source, system, ...) is the client's.
+        // A file with commands only the client runs (source, system, ...) is the client's, from
+        // its start, in the database this copy made (made anew when the loader sent statements
+        // before it reached the command).
         AddLog(r.message + QStringLiteral(" -> ") + clientProgramName());
+        if (r.statements > 0) {
+            {
+                const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString(), &m_cancel);
+                if (!db)
+                    return false;
+                DropDatabase(database);
+            }
+            if (isCancelled() || !createDatabase(database))
+                return false;
+        }
         return runClient(file, database, CopyStage::Import, false);
     case LoadResult::Outcome::Failed:
         break;

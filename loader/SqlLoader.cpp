@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -69,12 +70,19 @@ public:
         : m_path(path), m_target(target), m_options(options)
     {
     }
-    ~Loader() { stopWorkers(); }
+    ~Loader()
+    {
+        stopWorkers();
+        m_stopScan = true;
+        if (m_scanner.joinable())
+            m_scanner.join();
+    }
 
     LoadResult run();
 
 private:
-    LoadResult preScan(QFile &file);
+    void scanAhead();
+    bool scannedPast(std::unique_lock<std::mutex> &lock, qint64 offset);
     LoadResult failed(const QString &message) const;
     bool cancelRequested() const { return m_options.cancel && m_options.cancel->load(); }
     void workerLoop(Worker &w);
@@ -120,6 +128,14 @@ private:
     QSet<QByteArray> m_transactional;
     QByteArray m_dataCharset;  // "" while the session's strings would not read the same
     QElapsedTimer m_progressClock;
+
+    // The scan for client commands, on a reader of its own, runs ahead of the load: no statement
+    // is sent before the scan has passed it.
+    std::thread m_scanner;
+    std::atomic<qint64> m_scannedTo{-1};  // the start of the last statement it passed
+    std::atomic_bool m_stopScan{false};
+    bool m_scanEnded = false;  // the rest under m_mutex
+    LoadResult m_scanResult;   // Loaded, or what the scan found
 };
 
 LoadResult Loader::failed(const QString &message) const
@@ -130,44 +146,58 @@ LoadResult Loader::failed(const QString &message) const
     return r;
 }
 
-// The loader runs SQL only. A client command (source, system, \!, connect, USE of another
-// database, charset, ...) means the file needs the mysql client itself, so the whole file is
-// scanned before anything is sent and the caller hands such a file to the client untouched.
-LoadResult Loader::preScan(QFile &file)
+// The loader runs SQL only. A client command (source, system, \\!, connect, USE of another
+// database, charset, ...) means the file needs the mysql client itself: the load stops before it,
+// and the caller hands the file to the client (in a database made anew if anything was sent).
+void Loader::scanAhead()
 {
-    SqlStatementReader reader(&file);
-    SqlStatement s;
-    QElapsedTimer clock;
-    clock.start();
-    while (reader.next(s)) {
-        // Nothing is loaded yet, but the caller hears that the load is alive.
-        if (m_options.progress && clock.elapsed() >= 200) {
-            clock.restart();
-            m_options.progress(0, m_total);
-        }
-        if (cancelRequested()) {
-            LoadResult r;
-            r.outcome = LoadResult::Outcome::Cancelled;
-            return r;
-        }
-        const bool otherDatabase = s.kind == SqlStatement::Kind::Use
-                                   && QString::fromUtf8(s.name) != m_target.database;
-        if (s.kind == SqlStatement::Kind::ClientCommand || otherDatabase) {
-            LoadResult r;
-            r.outcome = LoadResult::Outcome::NeedsClient;
-            const QByteArray shown = s.kind == SqlStatement::Kind::Use ? s.text.trimmed() : s.command;
-            r.message = QStringLiteral("The client command \"%1\" at line %2 of %3 needs the mysql client.")
-                            .arg(QString::fromUtf8(shown.left(200)))
-                            .arg(s.line)
-                            .arg(m_path);
-            return r;
-        }
-    }
-    if (!reader.error().isEmpty())
-        return failed(QStringLiteral("Cannot read %1: %2").arg(m_path, reader.error()));
     LoadResult r;
     r.outcome = LoadResult::Outcome::Loaded;
-    return r;
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        r = failed(QStringLiteral("Cannot open %1: %2").arg(m_path, file.errorString()));
+    } else {
+        SqlStatementReader reader(&file);
+        SqlStatement s;
+        qint64 published = 0;
+        while (!m_stopScan && reader.next(s)) {
+            const bool otherDatabase = s.kind == SqlStatement::Kind::Use
+                                       && QString::fromUtf8(s.name) != m_target.database;
+            if (s.kind == SqlStatement::Kind::ClientCommand || otherDatabase) {
+                r.outcome = LoadResult::Outcome::NeedsClient;
+                const QByteArray shown = s.kind == SqlStatement::Kind::Use ? s.text.trimmed() : s.command;
+                r.message = QStringLiteral("The client command \"%1\" at line %2 of %3 needs the mysql client.")
+                                .arg(QString::fromUtf8(shown.left(200)))
+                                .arg(s.line)
+                                .arg(m_path);
+                break;
+            }
+            m_scannedTo = s.offset;
+            // The load waits on this only at its start: the scan is many times faster.
+            if (s.offset - published >= (1 << 20)) {
+                published = s.offset;
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_doneCv.notify_all();
+            }
+        }
+        if (r.outcome == LoadResult::Outcome::Loaded && !reader.error().isEmpty())
+            r = failed(QStringLiteral("Cannot read %1: %2").arg(m_path, reader.error()));
+        if (r.outcome == LoadResult::Outcome::Loaded && !m_stopScan)
+            m_scannedTo = std::numeric_limits<qint64>::max();
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_scanEnded = true;
+    m_scanResult = r;
+    m_doneCv.notify_all();
+}
+
+// Whether the scan has passed the statement that starts at offset (waiting for it);
+// false when it found a client command or the load fails or is cancelled first.
+bool Loader::scannedPast(std::unique_lock<std::mutex> &lock, qint64 offset)
+{
+    if (m_scannedTo >= offset)
+        return true;
+    return waitFor(lock, [&] { return m_scannedTo >= offset || m_scanEnded; }) && m_scannedTo >= offset;
 }
 
 void Loader::recordFailure(qint64 line, const QString &message, unsigned error)
@@ -358,12 +388,13 @@ LoadResult Loader::run()
     if (!file.open(QIODevice::ReadOnly))
         return failed(QStringLiteral("Cannot open %1: %2").arg(m_path, file.errorString()));
     m_total = file.size();
-    if (!m_options.scanned) {
-        if (LoadResult scan = preScan(file); scan.outcome != LoadResult::Outcome::Loaded)
-            return scan;
+    m_scanResult.outcome = LoadResult::Outcome::Loaded;
+    if (m_options.scanned) {
+        m_scannedTo = std::numeric_limits<qint64>::max();
+        m_scanEnded = true;
+    } else {
+        m_scanner = std::thread([this] { scanAhead(); });
     }
-    if (!file.seek(0))
-        return failed(QStringLiteral("Cannot read %1: %2").arg(m_path, file.errorString()));
 
     const auto cannotConnect = [&](const LoaderConnection &c) {
         return failed(QStringLiteral("Cannot connect to the server at %1 (database %2): %3")
@@ -445,7 +476,7 @@ LoadResult Loader::run()
         lock.unlock();
         const bool more = reader.next(s);
         lock.lock();
-        if (!more || m_failed || m_cancelled)
+        if (!more || m_failed || m_cancelled || !scannedPast(lock, s.offset))
             break;
         if (cancelRequested()) {
             cancelWorkers(lock);
@@ -550,9 +581,10 @@ LoadResult Loader::run()
         m_workCv.notify_all();
         reportProgress(lock, false);
     }
+    const bool scanStopped = m_scanEnded && m_scanResult.outcome != LoadResult::Outcome::Loaded;
     if (!m_failed && !m_cancelled && tooBig.isEmpty() && cancelRequested())
         cancelWorkers(lock);
-    if (!m_failed && !m_cancelled && tooBig.isEmpty() && reader.error().isEmpty())
+    if (!m_failed && !m_cancelled && tooBig.isEmpty() && reader.error().isEmpty() && !scanStopped)
         addPendingKeys(lock);
     if (!m_failed && !m_cancelled)
         waitIdle(lock);
@@ -577,6 +609,11 @@ LoadResult Loader::run()
             r.message += alive ? QStringLiteral(" (the server still runs: this connection was killed or closed by it)")
                                : QStringLiteral(" (the server does not answer any more: it stopped or restarted)");
         }
+        return r;
+    }
+    if (scanStopped) {
+        r.outcome = m_scanResult.outcome;
+        r.message = m_scanResult.message;
         return r;
     }
     if (!tooBig.isEmpty()) {

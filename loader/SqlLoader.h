@@ -22,8 +22,7 @@ struct LoadOptions {
     int connections = 0;                       // 0: defaultImportConnections()
     const std::atomic_bool *cancel = nullptr;  // set from another thread
     // The file's bytes loaded so far and its size; called on the thread that called
-    // loadSqlFile, a few times a second (0 while the file is first scanned for client
-    // commands) and once at the end of a successful load.
+    // loadSqlFile, a few times a second and once at the end of a successful load.
     std::function<void(qint64 doneBytes, qint64 totalBytes)> progress;
     // When set, only the statements it accepts are sent (the rest are passed over as the
     // locks are); the client commands are looked for all the same.
@@ -37,7 +36,8 @@ struct LoadResult {
     enum class Outcome { Loaded, Cancelled, Failed, NeedsClient };
     Outcome outcome = Outcome::Failed;
     // Failed: ready for a message box, e.g. "ERROR 1064 (42000) at line 1234: You have an
-    // error ..."; NeedsClient: the client command found and its line.
+    // error ..."; NeedsClient: the client command found and its line (the statements before it
+    // may have been sent: see statements).
     QString message;
     qint64 statements = 0;  // statements sent
     int connections = 0;    // connections really used
@@ -51,7 +51,8 @@ int defaultImportConnections();
 
 // Loads an SQL file (a dump as mysqldump writes it, with or without velmar's head and tail)
 // with the same outcome as "mysql --database=<database> < path", spreading the rows over several
-// connections. Blocks until the load ends; the database must exist.
+// connections. Blocks until the load ends; the database must exist. A scan for client commands
+// runs ahead of the load: nothing at or after one is sent.
 LoadResult loadSqlFile(const QString &path, const LoadTarget &target, const LoadOptions &options);
 
 }  // namespace velmar

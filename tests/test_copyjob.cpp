@@ -362,6 +362,23 @@ private slots:
         JobFixture::dropDatabase("bad_load");
     }
 
+    // The loader stops before a client command; the client then loads the whole file into the
+    // database made anew, so nothing the loader sent before is there twice.
+    void clientCommandLoadsWithClient()
+    {
+        JobFixture::dropDatabase("with_command");
+        writeFile(dumpDir() + "/pelsar_abc_2.sql", "CREATE TABLE early (a INT);\nINSERT INTO early VALUES (1);\n"
+                                                   "charset utf8mb4\nCREATE TABLE late (a INT);\n");
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "with_command");
+        r.stage[0] = r.stage[2] = false;
+        const Outcome o = run(r);
+        QVERIFY2(o.copied, qPrintable(o.messages.join('\n')));
+        QVERIFY(o.log.join('\n').contains("needs the mysql client. -> "));
+        QCOMPARE(TestServer::rows("SELECT a FROM with_command.early"), QStringList{"1"});
+        QCOMPARE(TestServer::rows("SHOW TABLES FROM with_command LIKE 'late'"), QStringList{"late"});
+        JobFixture::dropDatabase("with_command");
+    }
+
     void importOnlyWithoutDumpFile()
     {
         JobFixture::dropDatabase("no_dump_target");
