@@ -44,6 +44,19 @@ bool connectionLost(unsigned error)
     return error == 2006 || error == 2013 || error == 2055 || error == 1927 || error == 1053;
 }
 
+// The rows of one table that the server takes one statement at a time (LOAD DATA into a table
+// with an AUTO_INCREMENT column holds the table's auto-increment lock): one connection loads them
+// with a reader of its own, while the others go on with the next tables.
+struct Segment {
+    QByteArray table;
+    QByteArray dataCharset;
+    QFile file;
+    std::unique_ptr<SqlStatementReader> reader;
+    qint64 position = 0;  // the end of the last statement taken
+    QByteArray keys;      // the table's deferred keys, added once the rows are in
+    qint64 keysLine = 0;
+};
+
 struct Job {
     QByteArray text;
     qint64 line = 0;
@@ -53,6 +66,8 @@ struct Job {
     // Rows of a transactional table in a session that reads them the same either way: they go
     // as LOAD DATA, in this character set.
     QByteArray dataCharset;
+    // Instead of a statement: load a segment's rows.
+    std::shared_ptr<Segment> segment = nullptr;
 };
 
 struct Worker {
@@ -89,9 +104,13 @@ private:
     void recordFailure(qint64 line, const QString &message, unsigned error);
     // Waits (lock held) until pred holds, the load fails or a cancel comes; false unless pred.
     template<class Pred> bool waitFor(std::unique_lock<std::mutex> &lock, Pred pred);
-    // withKeys: the index build of the key connection too, not only the statements.
-    bool waitIdle(std::unique_lock<std::mutex> &lock, bool withKeys = true);
+    // all: a segment's rows and the key connection's index builds too, not only the statements
+    // spread over the other connections.
+    bool waitIdle(std::unique_lock<std::mutex> &lock, bool all = true);
     bool keysBusy() const;
+    bool rowWorker(const Worker *w) const { return !w->keys && !(m_segment && w == m_workers[m_regular - 1].get()); }
+    void execute(Worker &w, const Job &job, std::unique_lock<std::mutex> &lock);
+    void runSegment(Worker &w, Segment &segment, std::unique_lock<std::mutex> &lock);
     void cancelWorkers(std::unique_lock<std::mutex> &lock);
     void stopWorkers();
     void reportProgress(std::unique_lock<std::mutex> &lock, bool force);
@@ -107,8 +126,13 @@ private:
     std::unique_ptr<LoaderConnection> m_control;  // queries of the loader itself, KILL QUERY
     std::vector<std::unique_ptr<Worker>> m_workers;  // the statements' connections, then the key connection
     size_t m_regular = 0;                            // how many are the statements'
-    QByteArray m_keysTable;    // whose keys the key connection builds or last built
+    QSet<QByteArray> m_keysTables;  // whose keys the key connection builds or has waiting
     QByteArray m_keySession;   // the settings an index build needs; "" to build in line
+    std::shared_ptr<Segment> m_segment;  // loading on the last statement connection
+    qint64 m_segmentSkipped = 0;         // bytes of its rows the reading here has passed
+    qint64 m_segmentDone = 0;            // bytes of its rows loaded
+    qint64 m_maxPacket = 0;
+    QSet<QByteArray> m_autoIncrement;    // tables with an AUTO_INCREMENT column
     std::mutex m_mutex;
     std::condition_variable m_workCv;
     std::condition_variable m_doneCv;
@@ -260,33 +284,69 @@ void Loader::workerLoop(Worker &w)
         Job job = std::move(w.queue.front());
         w.queue.pop_front();
         w.busy = true;
-        if (job.counted)
-            ++m_sent;
-        lock.unlock();
-
-        LoaderConnection &c = *w.connection;
-        bool ok = false;
-        if (!sendRows(c, job, ok))
-            ok = c.exec(job.text);
-        // Rows sent at the same time may deadlock on a unique index; the server rolled back
-        // that statement alone (its own transaction, committed below), so it is sent again.
-        for (int retry = 0; !ok && job.rows && c.errorNumber() == 1213 && retry < kDeadlockRetries; ++retry)
-            ok = c.exec(job.text);
-        // With autocommit off the file would build one transaction over all its rows; each
-        // statement is committed instead, so the server never holds it, a retried batch is
-        // the whole transaction, and no connection keeps locks that another one waits for.
-        if (ok && c.inTransaction())
-            ok = c.exec(QByteArrayLiteral("COMMIT"));
-        const unsigned error = ok ? 0 : c.errorNumber();
-        const QString message = ok ? QString() : c.errorText(job.line);
-
-        lock.lock();
+        if (job.segment) {
+            runSegment(w, *job.segment, lock);
+        } else {
+            execute(w, job, lock);
+            m_inFlightBytes -= job.bytes;
+        }
         w.busy = false;
-        m_inFlightBytes -= job.bytes;
-        if (!ok && !m_cancelled)
-            recordFailure(job.line, message, error);
         m_doneCv.notify_all();
     }
+}
+
+// Sends one statement on w's connection, the lock let go meanwhile, and records a failure.
+void Loader::execute(Worker &w, const Job &job, std::unique_lock<std::mutex> &lock)
+{
+    if (job.counted)
+        ++m_sent;
+    lock.unlock();
+    LoaderConnection &c = *w.connection;
+    bool ok = false;
+    if (!sendRows(c, job, ok))
+        ok = c.exec(job.text);
+    // Rows sent at the same time may deadlock on a unique index; the server rolled back
+    // that statement alone (its own transaction, committed below), so it is sent again.
+    for (int retry = 0; !ok && job.rows && c.errorNumber() == 1213 && retry < kDeadlockRetries; ++retry)
+        ok = c.exec(job.text);
+    // With autocommit off the file would build one transaction over all its rows; each
+    // statement is committed instead, so the server never holds it, a retried batch is
+    // the whole transaction, and no connection keeps locks that another one waits for.
+    if (ok && c.inTransaction())
+        ok = c.exec(QByteArrayLiteral("COMMIT"));
+    const unsigned error = ok ? 0 : c.errorNumber();
+    const QString message = ok ? QString() : c.errorText(job.line);
+    lock.lock();
+    if (!ok && !m_cancelled)
+        recordFailure(job.line, message, error);
+}
+
+// Takes the segment's rows one statement after the other, up to the first statement that is
+// not one (the reading here passes over the same ones), then has the table's keys built.
+void Loader::runSegment(Worker &w, Segment &segment, std::unique_lock<std::mutex> &lock)
+{
+    SqlStatement s;
+    while (!m_failed && !m_cancelled) {
+        lock.unlock();
+        const bool more = segment.reader->next(s);
+        lock.lock();
+        if (!more && !segment.reader->error().isEmpty() && !m_cancelled)
+            recordFailure(s.line, QStringLiteral("Cannot read %1: %2").arg(m_path, segment.reader->error()), 0);
+        // A statement over max_allowed_packet is left to the reading here, which reports it.
+        if (!more || s.kind != SqlStatement::Kind::Insert || s.name != segment.table || s.text.size() + 1 > m_maxPacket)
+            break;
+        Job job{std::move(s.text), s.line, s.endOffset - segment.position, true, true, segment.dataCharset};
+        segment.position = s.endOffset;
+        execute(w, job, lock);
+        m_segmentDone += job.bytes;
+    }
+    if (!segment.keys.isEmpty() && !m_failed && !m_cancelled) {
+        Worker &keys = *m_workers.back();
+        keys.queue.push_back(Job{std::exchange(segment.keys, {}), segment.keysLine, 0, false, false, {}});
+        m_keysTables.insert(segment.table);
+        m_workCv.notify_all();
+    }
+    m_segment.reset();
 }
 
 template<class Pred>
@@ -306,11 +366,12 @@ bool Loader::waitFor(std::unique_lock<std::mutex> &lock, Pred pred)
     }
 }
 
-bool Loader::waitIdle(std::unique_lock<std::mutex> &lock, bool withKeys)
+bool Loader::waitIdle(std::unique_lock<std::mutex> &lock, bool all)
 {
-    const auto end = m_workers.begin() + qsizetype(withKeys ? m_workers.size() : m_regular);
     return waitFor(lock, [&] {
-        return std::all_of(m_workers.begin(), end, [](const auto &w) { return !w->busy && w->queue.empty(); });
+        return std::all_of(m_workers.begin(), m_workers.end(), [&](const auto &w) {
+            return (!all && !rowWorker(w.get())) || (!w->busy && w->queue.empty());
+        });
     });
 }
 
@@ -376,7 +437,7 @@ void Loader::reportProgress(std::unique_lock<std::mutex> &lock, bool force)
     if (!m_options.progress || (!force && m_progressClock.isValid() && m_progressClock.elapsed() < 200))
         return;
     m_progressClock.start();
-    const qint64 done = std::max<qint64>(0, m_dispatchedBytes - m_inFlightBytes);
+    const qint64 done = std::max<qint64>(0, m_dispatchedBytes - m_inFlightBytes - m_segmentSkipped + m_segmentDone);
     lock.unlock();
     m_options.progress(done, m_total);
     lock.lock();
@@ -407,6 +468,7 @@ LoadResult Loader::run()
     const qint64 maxPacket = m_control->value("SELECT @@max_allowed_packet", &ok).toLongLong();
     if (!ok)
         return failed(m_control->errorText());
+    m_maxPacket = maxPacket;
     const unsigned long serverVersion = m_control->serverVersion();
     const QList<QByteArray> server = m_control->value("SELECT CONCAT_WS(',', @@local_infile + 0, @@default_storage_engine)").split(',');
     m_dataWorks = server.value(0) == "1";
@@ -455,22 +517,31 @@ LoadResult Loader::run()
     const auto addPendingKeys = [&](std::unique_lock<std::mutex> &lock) {
         if (pendingKeys.isEmpty())
             return true;
-        // The table's rows are in, and the key connection has ended the build before.
-        if (!waitIdle(lock))
-            return false;
         Worker &keys = *m_workers.back();
         if (!keys.keys || m_keySession.isEmpty()) {
+            if (!waitIdle(lock))
+                return false;
             m_workers[0]->queue.push_back(Job{std::exchange(pendingKeys, {}), pendingLine, 0, false, false, {}});
             m_workCv.notify_all();
             return waitIdle(lock);
         }
-        // In the session the rows had; later statements go on meanwhile, but none that touches
-        // this table or is not a table's own statement.
+        // Once the table's rows are in, in the session they had. Later statements go on
+        // meanwhile, but none that touches this table or is not a table's own statement.
+        if (!waitIdle(lock, false))
+            return false;
         keys.queue.push_back(Job{m_keySession + ";\n" + std::exchange(pendingKeys, {}), pendingLine, 0, false, false, {}});
-        m_keysTable = pendingTable;
+        m_keysTables.insert(pendingTable);
         m_workCv.notify_all();
         return true;
     };
+    // Whether the key connection builds or is to build that table's keys.
+    const auto keysOn = [&](const QByteArray &table) {
+        if (!keysBusy())
+            m_keysTables.clear();
+        return m_keysTables.contains(table);
+    };
+    QByteArray skipping;      // the table whose rows a segment loads
+    QByteArray lastCreated;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         lock.unlock();
@@ -482,8 +553,17 @@ LoadResult Loader::run()
             cancelWorkers(lock);
             break;
         }
-        const qint64 bytes = s.endOffset - m_dispatchedBytes;
         using K = SqlStatement::Kind;
+        if (!skipping.isEmpty()) {
+            if (s.kind == K::Insert && s.name == skipping && s.text.size() + 1 <= maxPacket) {
+                m_segmentSkipped += s.endOffset - m_dispatchedBytes;
+                m_dispatchedBytes = s.endOffset;
+                reportProgress(lock, false);
+                continue;
+            }
+            skipping.clear();
+        }
+        const qint64 bytes = s.endOffset - m_dispatchedBytes;
         // The keys wait for the table's rows: past its locks, its keys switch and, until the rows
         // begin, the settings mysqldump makes around the CREATE TABLE.
         if (s.kind == K::Insert && s.name == pendingTable)
@@ -514,11 +594,21 @@ LoadResult Loader::run()
                 m_transactional.insert(s.name);
             else
                 m_transactional.remove(s.name);
+            static const QRegularExpression autoIncrement(QStringLiteral("\\bAUTO_INCREMENT\\b(?!\\s*=)"),
+                                                          QRegularExpression::CaseInsensitiveOption);
+            if (s.kind == K::CreateTable && autoIncrement.match(QString::fromUtf8(s.text)).hasMatch())
+                m_autoIncrement.insert(s.name);
+            else
+                m_autoIncrement.remove(s.name);
+            if (s.kind == K::CreateTable)
+                lastCreated = s.name;
         }
         // The loader owns the new database while it loads: LOCK TABLES would only make the
         // other connections wait, so table locks are not sent (nor is a USE of that database).
+        // Nor is mysqldump's DISABLE/ENABLE KEYS of an InnoDB table, which does nothing there.
         if (s.kind == K::LockTables || s.kind == K::UnlockTables || s.kind == K::Use
-            || s.kind == K::ClientCommand || (m_options.filter && !m_options.filter(s))) {
+            || s.kind == K::ClientCommand || (m_options.filter && !m_options.filter(s))
+            || (s.kind == K::Other && m_transactional.contains(lastCreated) && isKeysSwitch(s.text, lastCreated))) {
             m_dispatchedBytes = s.endOffset;
             continue;
         }
@@ -536,25 +626,57 @@ LoadResult Loader::run()
         if (s.kind == K::Insert && m_transactional.contains(s.name))
             job.dataCharset = m_dataCharset;
         if (s.kind == K::Insert && rowsInParallel) {
-            const auto rowWorkers = m_workers.begin() + qsizetype(m_regular);
-            if ((s.name == m_keysTable && keysBusy() && !waitIdle(lock))
-                || !waitFor(lock, [&] {
-                       return std::any_of(m_workers.begin(), rowWorkers,
-                                          [](const auto &w) { return w->queue.size() < kQueueDepth; });
-                   }))
+            if ((keysOn(s.name) || (m_segment && m_segment->table == s.name)) && !waitIdle(lock))
+                break;
+            // Rows the server would take one LOAD DATA at a time go to a segment of their own.
+            SqlStatementReader::ResumePoint point;
+            if (!m_segment && m_regular >= 2 && m_workers.back()->keys && !m_keySession.isEmpty()
+                && !job.dataCharset.isEmpty() && m_dataWorks && m_autoIncrement.contains(s.name)
+                && reader.resumePoint(s, point)) {
+                auto segment = std::make_shared<Segment>();
+                segment->file.setFileName(m_path);
+                if (segment->file.open(QIODevice::ReadOnly) && segment->file.seek(point.offset)) {
+                    segment->table = s.name;
+                    segment->dataCharset = job.dataCharset;
+                    segment->position = point.offset;
+                    segment->reader = std::make_unique<SqlStatementReader>(&segment->file);
+                    segment->reader->setServerVersion(serverVersion);
+                    segment->reader->resumeAt(point);
+                    if (s.name == pendingTable && !pendingKeys.isEmpty()) {
+                        segment->keys = m_keySession + ";\n" + std::exchange(pendingKeys, {});
+                        segment->keysLine = pendingLine;
+                    }
+                    m_segment = segment;
+                    Job load;
+                    load.line = s.line;
+                    load.segment = std::move(segment);
+                    m_workers[m_regular - 1]->queue.push_back(std::move(load));
+                    m_segmentSkipped += s.endOffset - s.offset;
+                    m_dispatchedBytes = s.endOffset;
+                    skipping = s.name;
+                    m_workCv.notify_all();
+                    reportProgress(lock, false);
+                    continue;
+                }
+            }
+            if (!waitFor(lock, [&] {
+                    return std::any_of(m_workers.begin(), m_workers.end(),
+                                       [&](const auto &w) { return rowWorker(w.get()) && w->queue.size() < kQueueDepth; });
+                }))
                 break;
             Worker *best = nullptr;
-            for (auto w = m_workers.begin(); w != rowWorkers; ++w) {
-                if (!best || (*w)->queue.size() + (*w)->busy < best->queue.size() + best->busy)
-                    best = w->get();
+            for (auto &w : m_workers) {
+                if (rowWorker(w.get()) && (!best || w->queue.size() + w->busy < best->queue.size() + best->busy))
+                    best = w.get();
             }
             best->queue.push_back(std::move(job));
         } else {
             // Every other statement is a barrier: it waits for all earlier ones, and all later
             // ones wait for it. Session settings run on every connection, the rest on the first.
             const bool everywhere = s.kind == K::SessionSetting || s.kind == K::Transaction;
-            const bool tableOwn = s.kind == K::CreateTable || s.kind == K::DropTable;
-            if (!waitIdle(lock, !everywhere && !(tableOwn && s.name != m_keysTable)))
+            const bool tableOwn = (s.kind == K::CreateTable || s.kind == K::DropTable) && !keysOn(s.name)
+                                  && !(m_segment && m_segment->table == s.name);
+            if (!waitIdle(lock, !everywhere && !tableOwn))
                 break;
             if (everywhere) {
                 for (size_t i = 1; i < m_regular; ++i) {

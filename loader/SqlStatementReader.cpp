@@ -319,6 +319,7 @@ void SqlStatementReader::appendRun(const char *p, qsizetype n, qint64 fileOffset
     if (m_text.isEmpty()) {
         m_startLine = m_lineNumber;
         m_startOffset = fileOffset;
+        m_startsLine = fileOffset == m_lineOffset;
     }
     m_text.append(p, n);
 }
@@ -331,6 +332,7 @@ void SqlStatementReader::finishStatement(qint64 endOffset)
     s.text = std::exchange(m_text, QByteArray());
     s.line = m_startLine;
     s.offset = m_startOffset;
+    s.atLineStart = m_startsLine;
     s.endOffset = endOffset;
     s.kind = classify(s.text, &s.name, m_serverVersion);
     noteSqlMode(s);
@@ -435,8 +437,33 @@ bool SqlStatementReader::namedCommand(const char *p, qsizetype n, qint64 lineOff
     return false;
 }
 
+bool SqlStatementReader::resumePoint(const SqlStatement &statement, ResumePoint &point) const
+{
+    if (!statement.atLineStart || !m_ready.empty() || !m_text.isEmpty() || m_quote || m_mlComment)
+        return false;
+    point = ResumePoint{statement.offset, statement.line, m_delimiter, m_noBackslashEscapes, m_ansiQuotes};
+    return true;
+}
+
+void SqlStatementReader::resumeAt(const ResumePoint &point)
+{
+    m_block.clear();
+    m_blockPos = 0;
+    m_eof = false;
+    m_consumed = point.offset;
+    m_lineNumber = point.line - 1;
+    m_delimiter = point.delimiter;
+    m_noBackslashEscapes = point.noBackslashEscapes;
+    m_ansiQuotes = point.ansiQuotes;
+    m_text.clear();
+    m_quote = 0;
+    m_mlComment = false;
+    m_ready.clear();
+}
+
 void SqlStatementReader::processLine(const char *p, qsizetype n, qint64 lineOffset)
 {
+    m_lineOffset = lineOffset;
     if (n > 0 && p[n - 1] == '\r')
         --n;
     if (m_text.isEmpty() && !m_quote && !m_mlComment && namedCommand(p, n, lineOffset))

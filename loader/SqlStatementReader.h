@@ -35,6 +35,7 @@ struct SqlStatement {
     qint64 line = 0;       // 1-based line of the statement's first byte
     qint64 offset = 0;     // byte offset of that byte in the file
     qint64 endOffset = 0;  // byte offset just past the statement's delimiter (or line)
+    bool atLineStart = false;  // its first byte starts a line
     Kind kind = Kind::Other;
     // Insert, CreateTable, DropTable: the table; Use: the database (unquoted, UTF-8 bytes).
     QByteArray name;
@@ -64,6 +65,20 @@ public:
     // the sandbox line's 999999 runs.
     void setServerVersion(unsigned long version) { m_serverVersion = version; }
 
+    // Where a second reader of the same file takes up reading at a statement's line, in the
+    // state this one had there.
+    struct ResumePoint {
+        qint64 offset = 0;
+        qint64 line = 0;
+        QByteArray delimiter;
+        bool noBackslashEscapes = false;
+        bool ansiQuotes = false;
+    };
+    // For the statement next() returned last: false unless it starts its line and nothing of
+    // the file after it has been taken in yet.
+    bool resumePoint(const SqlStatement &statement, ResumePoint &point) const;
+    // Reads on from point; the device is positioned at point.offset.
+    void resumeAt(const ResumePoint &point);
     // Classifies statement text as the reader does (exposed for the loader and the tests).
     static SqlStatement::Kind classify(const QByteArray &text, QByteArray *name,
                                        unsigned long serverVersion = kAnyServer);
@@ -89,6 +104,8 @@ private:
     QByteArray m_text;         // the statement being built
     qint64 m_startLine = 0;
     qint64 m_startOffset = 0;
+    qint64 m_lineOffset = 0;   // file offset of the line being processed
+    bool m_startsLine = false;
     char m_quote = 0;          // inside '...', "..." or `...`
     bool m_mlComment = false;  // inside /* ... */
     bool m_noBackslashEscapes = false;
