@@ -196,6 +196,46 @@ private slots:
         QCOMPARE(cut(input), statements);
     }
 
+    // A second reader that takes up at a statement's line reads on exactly as the first one, in
+    // the delimiter and quoting the first one had there.
+    void readerResumes()
+    {
+        const QByteArray file = "SET sql_mode='ANSI_QUOTES';\nDELIMITER ;;\nINSERT INTO \"t\" VALUES ('a;;b'),\n(2);;\n"
+                                "  INSERT INTO t VALUES (3);;\nDELIMITER ;\nINSERT INTO t VALUES ('\"');\n";
+        QBuffer buffer;
+        buffer.setData(file);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        SqlStatementReader reader(&buffer);
+        QList<SqlStatement> all;
+        QList<std::pair<qsizetype, SqlStatementReader::ResumePoint>> points;
+        for (SqlStatement s; reader.next(s);) {
+            SqlStatementReader::ResumePoint p;
+            if (reader.resumePoint(s, p))
+                points.append({all.size(), p});
+            all << s;
+        }
+        const auto shape = [](const SqlStatement &s) -> QString {
+            return QString::fromUtf8(s.text) + QStringLiteral(" @%1:%2-%3").arg(s.line).arg(s.offset).arg(s.endOffset);
+        };
+        QList<qsizetype> at;
+        for (const auto &[index, point] : points) {
+            at << index;
+            QBuffer again;
+            again.setData(file);
+            QVERIFY(again.open(QIODevice::ReadOnly) && again.seek(point.offset));
+            SqlStatementReader resumed(&again);
+            resumed.resumeAt(point);
+            QStringList expected, got;
+            for (qsizetype i = index; i < all.size(); ++i)
+                expected << shape(all[i]);
+            for (SqlStatement s; resumed.next(s);)
+                got << shape(s);
+            QCOMPARE(got, expected);
+        }
+        // Every statement that starts its line; not the indented one.
+        QCOMPARE(at, QList<qsizetype>({0, 1, 3}));
+    }
+
     // A file with a command only the client runs is refused before anything is loaded.
     // Rows as LOAD DATA: the values and escapes mysqldump writes convert; anything else stays an INSERT.
     void rowsAsData_data()
@@ -459,6 +499,13 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
         QTest::newRow("duplicate key") << rows + "INSERT INTO a VALUES (5),(5);\nCREATE TABLE later (id int);\n" << QString() << 2
                                        << QStringLiteral("client:ERROR 1062 (23000) at line 7: Duplicate entry '5'")
                                        << QStringLiteral("later");
+        // An AUTO_INCREMENT table's rows load on one connection of their own; the view waits for them.
+        QTest::newRow("duplicate key, own connection")
+            << QByteArray("CREATE TABLE b (id INT AUTO_INCREMENT PRIMARY KEY);\nINSERT INTO b VALUES (1),(2);\n"
+                          "INSERT INTO b VALUES (3);\nINSERT INTO b VALUES (3),(4);\nINSERT INTO b VALUES (5);\n"
+                          "CREATE VIEW later AS SELECT 1;\n")
+            << QString() << 2 << QStringLiteral("client:ERROR 1062 (23000) at line 6: Duplicate entry '3'")
+            << QStringLiteral("later");
         QTest::newRow("too big") << rows + "INSERT INTO a VALUES (5);\nINSERT INTO a VALUES (<BIG>);\nCREATE TABLE later (id int);\n"
                                  << QString() << 2
                                  << QStringLiteral("^ERROR at line 8: the statement is \\d+ bytes, more than the server's "
