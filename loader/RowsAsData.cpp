@@ -1,5 +1,6 @@
 #include "RowsAsData.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace velmar {
@@ -195,9 +196,11 @@ bool rowsAsData(const QByteArray &insert, const QByteArray &charset, RowsAsData 
     if (!c.word("VALUES") && !c.word("VALUE"))
         return false;
 
-    // No value grows by more than twice: a raw tab or line end becomes two bytes, and "\N" two
-    // for the four of "NULL".
-    out.data.resize(insert.size() * 2 + 16);
+    // Only a raw tab, line end or NUL grows (to two bytes); quotes, parentheses and escapes shrink
+    // or stay, so the text's size and one byte more for each of those is room enough.
+    const qsizetype raw = std::count_if(insert.begin(), insert.end(),
+                                        [](char ch) { return ch == '\t' || ch == '\n' || ch == '\r' || ch == '\0'; });
+    out.data.resize(insert.size() + raw + 16);
     char *const begin = out.data.data();
     char *w = begin;
     out.rows = 0;
