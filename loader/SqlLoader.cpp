@@ -47,14 +47,22 @@ bool connectionLost(unsigned error)
 // The rows of one table that the server takes one statement at a time (LOAD DATA into a table
 // with an AUTO_INCREMENT column holds the table's auto-increment lock): one connection loads them
 // with a reader of its own, while the others go on with the next tables.
+struct Worker;
+
 struct Segment {
     QByteArray table;
     QByteArray dataCharset;
+    QByteArray keys;  // the table's deferred keys, added once the rows are in
+    qint64 keysLine = 0;
+    // Two connections take turns: one converts its next rows while the server loads the other's.
+    std::mutex readLock;  // the reader and position
     QFile file;
     std::unique_ptr<SqlStatementReader> reader;
     qint64 position = 0;  // the end of the last statement taken
-    QByteArray keys;      // the table's deferred keys, added once the rows are in
-    qint64 keysLine = 0;
+    std::atomic_bool exhausted{false};
+    int running = 0;  // the rest under the loader's lock
+    bool ended = false;
+    std::vector<Worker *> workers;
 };
 
 struct Job {
@@ -71,7 +79,8 @@ struct Job {
 };
 
 struct Worker {
-    bool keys = false;  // builds the deferred keys, beside the rows of the next tables
+    bool keys = false;       // builds the deferred keys, beside the rows of the next tables
+    bool inSegment = false;  // loads a segment's rows, or is to
     std::unique_ptr<LoaderConnection> connection;
     std::deque<Job> queue;
     bool busy = false;
@@ -108,7 +117,7 @@ private:
     // spread over the other connections.
     bool waitIdle(std::unique_lock<std::mutex> &lock, bool all = true);
     bool keysBusy() const;
-    bool rowWorker(const Worker *w) const { return !w->keys && !(m_segment && w == m_workers[m_regular - 1].get()); }
+    bool rowWorker(const Worker *w) const { return !w->keys && !w->inSegment; }
     void execute(Worker &w, const Job &job, std::unique_lock<std::mutex> &lock);
     void runSegment(Worker &w, Segment &segment, std::unique_lock<std::mutex> &lock);
     void cancelWorkers(std::unique_lock<std::mutex> &lock);
@@ -128,7 +137,7 @@ private:
     size_t m_regular = 0;                            // how many are the statements'
     QSet<QByteArray> m_keysTables;  // whose keys the key connection builds or has waiting
     QByteArray m_keySession;   // the settings an index build needs; "" to build in line
-    std::shared_ptr<Segment> m_segment;  // loading on the last statement connection
+    std::shared_ptr<Segment> m_segment;  // loading on the last two statement connections
     qint64 m_segmentSkipped = 0;         // bytes of its rows the reading here has passed
     qint64 m_segmentDone = 0;            // bytes of its rows loaded
     qint64 m_maxPacket = 0;
@@ -325,21 +334,40 @@ void Loader::execute(Worker &w, const Job &job, std::unique_lock<std::mutex> &lo
 // not one (the reading here passes over the same ones), then has the table's keys built.
 void Loader::runSegment(Worker &w, Segment &segment, std::unique_lock<std::mutex> &lock)
 {
+    ++segment.running;
     SqlStatement s;
-    while (!m_failed && !m_cancelled) {
+    while (!m_failed && !m_cancelled && !segment.exhausted) {
         lock.unlock();
-        const bool more = segment.reader->next(s);
+        Job job;
+        QString readError;
+        {
+            std::lock_guard<std::mutex> read(segment.readLock);
+            const bool more = !segment.exhausted && segment.reader->next(s);
+            readError = segment.reader->error();
+            // A statement over max_allowed_packet is left to the reading here, which reports it.
+            if (!more || s.kind != SqlStatement::Kind::Insert || s.name != segment.table
+                || s.text.size() + 1 > m_maxPacket) {
+                segment.exhausted = true;
+            } else {
+                job = Job{std::move(s.text), s.line, s.endOffset - segment.position, true, true, segment.dataCharset};
+                segment.position = s.endOffset;
+            }
+        }
         lock.lock();
-        if (!more && !segment.reader->error().isEmpty() && !m_cancelled)
-            recordFailure(s.line, QStringLiteral("Cannot read %1: %2").arg(m_path, segment.reader->error()), 0);
-        // A statement over max_allowed_packet is left to the reading here, which reports it.
-        if (!more || s.kind != SqlStatement::Kind::Insert || s.name != segment.table || s.text.size() + 1 > m_maxPacket)
+        if (!readError.isEmpty() && !m_cancelled)
+            recordFailure(s.line, QStringLiteral("Cannot read %1: %2").arg(m_path, readError), 0);
+        if (job.text.isEmpty())
             break;
-        Job job{std::move(s.text), s.line, s.endOffset - segment.position, true, true, segment.dataCharset};
-        segment.position = s.endOffset;
         execute(w, job, lock);
         m_segmentDone += job.bytes;
     }
+    // The last connection out ends it: the other connections take rows again, and the table's
+    // keys are built.
+    if (--segment.running > 0 || segment.ended)
+        return;
+    segment.ended = true;
+    for (Worker *worker : segment.workers)
+        worker->inSegment = false;
     if (!segment.keys.isEmpty() && !m_failed && !m_cancelled) {
         Worker &keys = *m_workers.back();
         keys.queue.push_back(Job{std::exchange(segment.keys, {}), segment.keysLine, 0, false, false, {}});
@@ -646,11 +674,17 @@ LoadResult Loader::run()
                         segment->keys = m_keySession + ";\n" + std::exchange(pendingKeys, {});
                         segment->keysLine = pendingLine;
                     }
-                    m_segment = segment;
-                    Job load;
-                    load.line = s.line;
-                    load.segment = std::move(segment);
-                    m_workers[m_regular - 1]->queue.push_back(std::move(load));
+                    // Two connections of the statements', at least one left for the others.
+                    for (size_t i = std::max<size_t>(1, m_regular - 2); i < m_regular; ++i) {
+                        Worker *worker = m_workers[i].get();
+                        worker->inSegment = true;
+                        segment->workers.push_back(worker);
+                        Job load;
+                        load.line = s.line;
+                        load.segment = segment;
+                        worker->queue.push_back(std::move(load));
+                    }
+                    m_segment = std::move(segment);
                     m_segmentSkipped += s.endOffset - s.offset;
                     m_dispatchedBytes = s.endOffset;
                     skipping = s.name;
