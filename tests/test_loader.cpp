@@ -252,6 +252,12 @@ private slots:
                                      << QByteArray("t CHARACTER SET utf8mb4 FIELDS TERMINATED BY '\\t' ESCAPED BY '\\\\' "
                                                    "LINES TERMINATED BY '\\n' (`a b`, c)")
                                      << QByteArray("1\t\n");
+        // Raw tabs, line ends and NULs inside a string double in size.
+        const QByteArray raw = QByteArray(64, '\t') + QByteArray(32, '\0') + "\r\n";
+        QTest::newRow("raw control bytes") << "INSERT INTO t VALUES ('" + raw + "',1)"
+                                           << QByteArray("t CHARACTER SET utf8mb4 FIELDS TERMINATED BY '\\t' ESCAPED BY "
+                                                         "'\\\\' LINES TERMINATED BY '\\n'")
+                                           << QByteArray("\\t").repeated(64) + QByteArray("\\0").repeated(32) + "\\r\\n\t1\n";
         for (const char *insert : {"INSERT IGNORE INTO t VALUES (1)", "REPLACE INTO t VALUES (1)", "INSERT INTO t VALUES (0x41)",
                                    "INSERT INTO t VALUES (b'1')", "INSERT INTO t VALUES (_binary 'a')",
                                    "INSERT INTO t VALUES (DEFAULT)", "INSERT INTO t VALUES (1+1)", "INSERT INTO t VALUES ('a\\%')",
