@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QHash>
 #include <QSet>
 #include <QThread>
 
@@ -74,6 +75,7 @@ struct Job {
     // Rows of a transactional table in a session that reads them the same either way: they go
     // as LOAD DATA, in this character set.
     QByteArray dataCharset;
+    QByteArray table = QByteArray();  // rows spread over the connections: whose
     // Instead of a statement: load a segment's rows.
     std::shared_ptr<Segment> segment = nullptr;
 };
@@ -136,6 +138,8 @@ private:
     std::vector<std::unique_ptr<Worker>> m_workers;  // the statements' connections, then the key connection
     size_t m_regular = 0;                            // how many are the statements'
     QSet<QByteArray> m_keysTables;  // whose keys the key connection builds or has waiting
+    QHash<QByteArray, int> m_rowsInFlight;  // row statements sent or queued, by table
+    QHash<QByteArray, Job> m_keysAfterRows; // keys to build once that table's rows are in
     QByteArray m_keySession;   // the settings an index build needs; "" to build in line
     std::shared_ptr<Segment> m_segment;  // loading on the last two statement connections
     qint64 m_segmentSkipped = 0;         // bytes of its rows the reading here has passed
@@ -298,6 +302,15 @@ void Loader::workerLoop(Worker &w)
         } else {
             execute(w, job, lock);
             m_inFlightBytes -= job.bytes;
+            if (!job.table.isEmpty() && --m_rowsInFlight[job.table] == 0) {
+                m_rowsInFlight.remove(job.table);
+                // The table's last rows are in: its keys may be built.
+                if (m_keysAfterRows.contains(job.table)) {
+                    m_workers.back()->queue.push_back(m_keysAfterRows.take(job.table));
+                    m_keysTables.insert(job.table);
+                    m_workCv.notify_all();
+                }
+            }
         }
         w.busy = false;
         m_doneCv.notify_all();
@@ -555,18 +568,26 @@ LoadResult Loader::run()
         }
         // Once the table's rows are in, in the session they had. Later statements go on
         // meanwhile, but none that touches this table or is not a table's own statement.
-        if (!waitIdle(lock, false))
-            return false;
-        keys.queue.push_back(Job{m_keySession + ";\n" + std::exchange(pendingKeys, {}), pendingLine, 0, false, false, {}});
-        m_keysTables.insert(pendingTable);
-        m_workCv.notify_all();
+        Job build{m_keySession + ";\n" + std::exchange(pendingKeys, {}), pendingLine, 0, false, false, {}};
+        if (m_rowsInFlight.contains(pendingTable)) {
+            m_keysAfterRows.insert(pendingTable, std::move(build));
+        } else {
+            keys.queue.push_back(std::move(build));
+            m_keysTables.insert(pendingTable);
+            m_workCv.notify_all();
+        }
         return true;
     };
     // Whether the key connection builds or is to build that table's keys.
-    const auto keysOn = [&](const QByteArray &table) {
+    // Whether rows of that table are on their way, or its keys are or will be built.
+    const auto busyWith = [&](const QByteArray &table) {
         if (!keysBusy())
             m_keysTables.clear();
-        return m_keysTables.contains(table);
+        return m_keysTables.contains(table) || m_keysAfterRows.contains(table) || m_rowsInFlight.contains(table)
+               || (m_segment && m_segment->table == table);
+    };
+    const auto firstIdle = [&](std::unique_lock<std::mutex> &lock) {
+        return waitFor(lock, [&] { return !m_workers[0]->busy && m_workers[0]->queue.empty(); });
     };
     QByteArray skipping;      // the table whose rows a segment loads
     QByteArray lastCreated;
@@ -654,7 +675,9 @@ LoadResult Loader::run()
         if (s.kind == K::Insert && m_transactional.contains(s.name))
             job.dataCharset = m_dataCharset;
         if (s.kind == K::Insert && rowsInParallel) {
-            if ((keysOn(s.name) || (m_segment && m_segment->table == s.name)) && !waitIdle(lock))
+            if (((m_keysTables.contains(s.name) && keysBusy()) || m_keysAfterRows.contains(s.name)
+                 || (m_segment && m_segment->table == s.name))
+                && !waitIdle(lock))
                 break;
             // Rows the server would take one LOAD DATA at a time go to a segment of their own.
             SqlStatementReader::ResumePoint point;
@@ -703,14 +726,17 @@ LoadResult Loader::run()
                 if (rowWorker(w.get()) && (!best || w->queue.size() + w->busy < best->queue.size() + best->busy))
                     best = w.get();
             }
+            job.table = s.name;
+            ++m_rowsInFlight[s.name];
             best->queue.push_back(std::move(job));
         } else {
             // Every other statement is a barrier: it waits for all earlier ones, and all later
             // ones wait for it. Session settings run on every connection, the rest on the first.
+            // A setting goes after the rows already queued on each connection, and a table's own
+            // CREATE or DROP does not wait for other tables' rows; the rows after either wait.
             const bool everywhere = s.kind == K::SessionSetting || s.kind == K::Transaction;
-            const bool tableOwn = (s.kind == K::CreateTable || s.kind == K::DropTable) && !keysOn(s.name)
-                                  && !(m_segment && m_segment->table == s.name);
-            if (!waitIdle(lock, !everywhere && !tableOwn))
+            const bool tableOwn = (s.kind == K::CreateTable || s.kind == K::DropTable) && !busyWith(s.name);
+            if (!everywhere && !tableOwn && !waitIdle(lock))
                 break;
             if (everywhere) {
                 for (size_t i = 1; i < m_regular; ++i) {
@@ -722,9 +748,9 @@ LoadResult Loader::run()
             m_inFlightBytes += bytes;
             m_dispatchedBytes = s.endOffset;
             m_workCv.notify_all();
-            if (!waitIdle(lock, false))
+            if (!firstIdle(lock))
                 break;
-            // Every worker waits for work, so its connection may be asked here.
+            // The first connection waits for work, so it may be asked here.
             if (everywhere && !readSession(*m_workers[0]->connection, rowsInParallel)) {
                 recordFailure(s.line, m_workers[0]->connection->errorText(s.line), m_workers[0]->connection->errorNumber());
                 break;
