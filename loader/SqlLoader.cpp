@@ -46,8 +46,8 @@ bool connectionLost(unsigned error)
 }
 
 // The rows of one table that the server takes one statement at a time (LOAD DATA into a table
-// with an AUTO_INCREMENT column holds the table's auto-increment lock): one connection loads them
-// with a reader of its own, while the others go on with the next tables.
+// with an AUTO_INCREMENT column holds the table's auto-increment lock): two connections load them
+// with a reader of their own, while the others go on with the next tables.
 struct Worker;
 
 struct Segment {
