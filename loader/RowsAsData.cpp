@@ -154,6 +154,25 @@ bool number(Cursor &c, char *&out)
     return true;
 }
 
+// "(item, item, ...)": false unless every item reads and the list closes.
+template<class Item, class Between>
+bool list(Cursor &c, Item item, Between between)
+{
+    if (!c.take('('))
+        return false;
+    for (;;) {
+        c.skipSpace();
+        if (!item())
+            return false;
+        c.skipSpace();
+        if (c.take(')'))
+            return true;
+        if (!c.take(','))
+            return false;
+        between();
+    }
+}
+
 }  // namespace
 
 bool rowsAsData(const QByteArray &insert, const QByteArray &charset, RowsAsData &out)
@@ -178,18 +197,10 @@ bool rowsAsData(const QByteArray &insert, const QByteArray &charset, RowsAsData 
     c.skipSpace();
     QByteArray columns;
     if (c.p < c.end && *c.p == '(') {
-        const char *start = c.p++;
-        for (;;) {
-            c.skipSpace();
-            QByteArray column;
-            if (!c.name(column))
-                return false;
-            c.skipSpace();
-            if (c.take(')'))
-                break;
-            if (!c.take(','))
-                return false;
-        }
+        const char *start = c.p;
+        QByteArray column;
+        if (!list(c, [&] { return c.name(column); }, [] {}))
+            return false;
         columns = QByteArray(start, c.p - start);
         c.skipSpace();
     }
@@ -204,31 +215,23 @@ bool rowsAsData(const QByteArray &insert, const QByteArray &charset, RowsAsData 
     char *const begin = out.data.data();
     char *w = begin;
     out.rows = 0;
+    const auto value = [&] {
+        if (c.p == c.end)
+            return false;
+        if (c.take('\''))
+            return quotedString(c, w);
+        if (c.word("NULL")) {
+            *w++ = '\\';
+            *w++ = 'N';
+            return true;
+        }
+        return number(c, w);
+    };
     for (;;) {
         c.skipSpace();
-        if (!c.take('('))
-            return false;
         const char *lineStart = w;
-        for (;;) {
-            c.skipSpace();
-            if (c.p == c.end)
-                return false;
-            if (c.take('\'')) {
-                if (!quotedString(c, w))
-                    return false;
-            } else if (c.word("NULL")) {
-                *w++ = '\\';
-                *w++ = 'N';
-            } else if (!number(c, w)) {
-                return false;
-            }
-            c.skipSpace();
-            if (c.take(')'))
-                break;
-            if (!c.take(','))
-                return false;
-            *w++ = '\t';
-        }
+        if (!list(c, value, [&] { *w++ = '\t'; }))
+            return false;
         // An empty line would be no row at all.
         if (w == lineStart)
             return false;

@@ -53,8 +53,6 @@ struct Worker;
 struct Segment {
     QByteArray table;
     QByteArray dataCharset;
-    QByteArray keys;  // the table's deferred keys, added once the rows are in
-    qint64 keysLine = 0;
     // Two connections take turns: one converts its next rows while the server loads the other's.
     std::mutex readLock;  // the reader and position
     QFile file;
@@ -62,7 +60,6 @@ struct Segment {
     qint64 position = 0;  // the end of the last statement taken
     std::atomic_bool exhausted{false};
     int running = 0;  // the rest under the loader's lock
-    bool ended = false;
     std::vector<Worker *> workers;
 };
 
@@ -81,8 +78,7 @@ struct Job {
 };
 
 struct Worker {
-    bool keys = false;       // builds the deferred keys, beside the rows of the next tables
-    bool inSegment = false;  // loads a segment's rows, or is to
+    bool keys = false;  // builds the deferred keys, beside the rows of the next tables
     std::unique_ptr<LoaderConnection> connection;
     std::deque<Job> queue;
     bool busy = false;
@@ -119,7 +115,19 @@ private:
     // spread over the other connections.
     bool waitIdle(std::unique_lock<std::mutex> &lock, bool all = true);
     bool keysBusy() const;
-    bool rowWorker(const Worker *w) const { return !w->keys && !w->inSegment; }
+    // Takes rows spread over the connections: not the key connection, nor one a segment has.
+    bool rowWorker(const Worker *w) const
+    {
+        return !w->keys && !(m_segment && std::count(m_segment->workers.begin(), m_segment->workers.end(), w));
+    }
+    // Whether that table's rows load in a segment or its keys are still to be built.
+    bool keysOrSegment(const QByteArray &table) const
+    {
+        return (keysBusy() && m_keysTables.contains(table)) || m_keysAfterRows.contains(table)
+               || (m_segment && m_segment->table == table);
+    }
+    Job keysJob(const QByteArray &keys, qint64 line) const;
+    void rowsIn(const QByteArray &table);
     void execute(Worker &w, const Job &job, std::unique_lock<std::mutex> &lock);
     void runSegment(Worker &w, Segment &segment, std::unique_lock<std::mutex> &lock);
     void cancelWorkers(std::unique_lock<std::mutex> &lock);
@@ -304,13 +312,10 @@ void Loader::workerLoop(Worker &w)
             m_inFlightBytes -= job.bytes;
             if (!job.table.isEmpty() && --m_rowsInFlight[job.table] == 0) {
                 m_rowsInFlight.remove(job.table);
-                // The table's last rows are in: its keys may be built.
-                if (m_keysAfterRows.contains(job.table)) {
-                    m_workers.back()->queue.push_back(m_keysAfterRows.take(job.table));
-                    m_keysTables.insert(job.table);
-                    m_workCv.notify_all();
-                }
+                rowsIn(job.table);
             }
+            if (w.keys && w.queue.empty())
+                m_keysTables.clear();
         }
         w.busy = false;
         m_doneCv.notify_all();
@@ -374,20 +379,28 @@ void Loader::runSegment(Worker &w, Segment &segment, std::unique_lock<std::mutex
         execute(w, job, lock);
         m_segmentDone += job.bytes;
     }
-    // The last connection out ends it: the other connections take rows again, and the table's
-    // keys are built.
-    if (--segment.running > 0 || segment.ended)
+    // The last connection out ends it (unless a late one finds it ended): the other
+    // connections take rows again, and the table's keys are built.
+    if (--segment.running > 0 || m_segment.get() != &segment)
         return;
-    segment.ended = true;
-    for (Worker *worker : segment.workers)
-        worker->inSegment = false;
-    if (!segment.keys.isEmpty() && !m_failed && !m_cancelled) {
-        Worker &keys = *m_workers.back();
-        keys.queue.push_back(Job{std::exchange(segment.keys, {}), segment.keysLine, 0, false, false, {}});
-        m_keysTables.insert(segment.table);
-        m_workCv.notify_all();
-    }
     m_segment.reset();
+    rowsIn(segment.table);
+}
+
+// The deferred keys of a table, built in the session its rows had.
+Job Loader::keysJob(const QByteArray &keys, qint64 line) const
+{
+    return Job{m_keySession + ";\n" + keys, line, 0, false, false, {}};
+}
+
+// A table's last rows are in: the key connection builds its keys, if any wait for that.
+void Loader::rowsIn(const QByteArray &table)
+{
+    if (!m_keysAfterRows.contains(table) || m_failed || m_cancelled)
+        return;
+    m_workers.back()->queue.push_back(m_keysAfterRows.take(table));
+    m_keysTables.insert(table);
+    m_workCv.notify_all();
 }
 
 template<class Pred>
@@ -568,23 +581,10 @@ LoadResult Loader::run()
         }
         // Once the table's rows are in, in the session they had. Later statements go on
         // meanwhile, but none that touches this table or is not a table's own statement.
-        Job build{m_keySession + ";\n" + std::exchange(pendingKeys, {}), pendingLine, 0, false, false, {}};
-        if (m_rowsInFlight.contains(pendingTable)) {
-            m_keysAfterRows.insert(pendingTable, std::move(build));
-        } else {
-            keys.queue.push_back(std::move(build));
-            m_keysTables.insert(pendingTable);
-            m_workCv.notify_all();
-        }
+        m_keysAfterRows.insert(pendingTable, keysJob(std::exchange(pendingKeys, {}), pendingLine));
+        if (!m_rowsInFlight.contains(pendingTable) && !(m_segment && m_segment->table == pendingTable))
+            rowsIn(pendingTable);
         return true;
-    };
-    // Whether the key connection builds or is to build that table's keys.
-    // Whether rows of that table are on their way, or its keys are or will be built.
-    const auto busyWith = [&](const QByteArray &table) {
-        if (!keysBusy())
-            m_keysTables.clear();
-        return m_keysTables.contains(table) || m_keysAfterRows.contains(table) || m_rowsInFlight.contains(table)
-               || (m_segment && m_segment->table == table);
     };
     const auto firstIdle = [&](std::unique_lock<std::mutex> &lock) {
         return waitFor(lock, [&] { return !m_workers[0]->busy && m_workers[0]->queue.empty(); });
@@ -675,9 +675,7 @@ LoadResult Loader::run()
         if (s.kind == K::Insert && m_transactional.contains(s.name))
             job.dataCharset = m_dataCharset;
         if (s.kind == K::Insert && rowsInParallel) {
-            if (((m_keysTables.contains(s.name) && keysBusy()) || m_keysAfterRows.contains(s.name)
-                 || (m_segment && m_segment->table == s.name))
-                && !waitIdle(lock))
+            if (keysOrSegment(s.name) && !waitIdle(lock))
                 break;
             // Rows the server would take one LOAD DATA at a time go to a segment of their own.
             SqlStatementReader::ResumePoint point;
@@ -693,14 +691,9 @@ LoadResult Loader::run()
                     segment->reader = std::make_unique<SqlStatementReader>(&segment->file);
                     segment->reader->setServerVersion(serverVersion);
                     segment->reader->resumeAt(point);
-                    if (s.name == pendingTable && !pendingKeys.isEmpty()) {
-                        segment->keys = m_keySession + ";\n" + std::exchange(pendingKeys, {});
-                        segment->keysLine = pendingLine;
-                    }
                     // Two connections of the statements', at least one left for the others.
                     for (size_t i = std::max<size_t>(1, m_regular - 2); i < m_regular; ++i) {
                         Worker *worker = m_workers[i].get();
-                        worker->inSegment = true;
                         segment->workers.push_back(worker);
                         Job load;
                         load.line = s.line;
@@ -735,7 +728,8 @@ LoadResult Loader::run()
             // A setting goes after the rows already queued on each connection, and a table's own
             // CREATE or DROP does not wait for other tables' rows; the rows after either wait.
             const bool everywhere = s.kind == K::SessionSetting || s.kind == K::Transaction;
-            const bool tableOwn = (s.kind == K::CreateTable || s.kind == K::DropTable) && !busyWith(s.name);
+            const bool tableOwn = (s.kind == K::CreateTable || s.kind == K::DropTable) && !keysOrSegment(s.name)
+                                  && !m_rowsInFlight.contains(s.name);
             if (!everywhere && !tableOwn && !waitIdle(lock))
                 break;
             if (everywhere) {
