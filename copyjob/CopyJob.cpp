@@ -4,6 +4,7 @@
 #include "ClientPrograms.h"
 #include "DumpFolder.h"
 #include "DumpRewrite.h"
+#include "GrowingFile.h"
 #include "SqlLoader.h"
 #include "SqlStatementReader.h"
 #include "StagedReplace.h"
@@ -23,9 +24,11 @@
 #include <QScopeGuard>
 #include <QStorageInfo>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <thread>
 
 namespace velmar {
 
@@ -61,6 +64,27 @@ QString megabytes(qint64 bytes)
 
 }  // namespace
 
+// The import of a full copy, loading the rewritten dump while both are still being written.
+struct CopyJob::FollowingImport {
+    FollowingImport(const QString &dump, const QString &out) : rewrite(dump, out) {}
+    ~FollowingImport()
+    {
+        rewrite.abandon(QStringLiteral("the copy stopped before the dump was complete"));
+        if (loader.joinable())
+            loader.join();
+    }
+
+    FollowingRewrite rewrite;
+    RewriteOutcome rewriteFailed = RewriteOutcome::Done;  // a pump that failed, for the rewrite step
+    QString database;  // loaded into
+    bool staged = false;
+    std::thread loader;
+    LoadResult result;                // once ended
+    std::atomic<qint64> loaded{0};
+    std::atomic_bool ended{false};
+    QElapsedTimer clock;
+};
+
 void AddLog(const QString &line)
 {
     messenger().addLog(line);
@@ -85,6 +109,8 @@ CopyJob::CopyJob(CopyRequest request, QObject *parent) : QObject(parent), m_requ
     // Shown and logged as the platform writes paths, whichever separators it was given with.
     m_request.programFolder = QDir::toNativeSeparators(m_request.programFolder);
 }
+
+CopyJob::~CopyJob() = default;
 
 void CopyJob::cancel()
 {
@@ -146,6 +172,7 @@ bool CopyJob::ProcCopy()
         messenger().clearLog();
         return runStages();
     }).value_or(false);
+    abandonFollowingImport();
     // The log keeps why the copy stopped once the box that said it is gone.
     if (!copied && !isCancelled()) {
         const QString reason = !m_stopReason.isEmpty() ? m_stopReason : lastBox.text();
@@ -158,6 +185,7 @@ bool CopyJob::ProcCopy()
 bool CopyJob::goesOn(bool stepSucceeded)
 {
     if (isCancelled()) {
+        abandonFollowingImport();
         if (!m_cancelLogged)
             AddLog(QStringLiteral("복사가 취소되었습니다."));
         m_cancelLogged = true;
@@ -183,6 +211,7 @@ bool CopyJob::runStages()
     clock.start();
     m_replaceExisting = false;
     m_sourceCharset.clear();
+    m_sourceBytes = -1;
     if (!goesOn(true))
         return false;
     prepareDumpFolder();
@@ -225,14 +254,19 @@ bool CopyJob::runStages()
         }
     }
 
+    // The rewrite and the import begin with the dump's first bytes, and have logged their start.
+    m_followDump = importCanFollowDump();
     if (r.stage[0]) {
         if (!runStep(CopyStage::Dump, QStringLiteral("Dump..."), &CopyJob::SETP_DBDump)
-            || !runStep(CopyStage::Rewrite, QStringLiteral("DumpFile Edit..."), &CopyJob::STEP_EditSQLFile)
+            || !(m_following ? goesOn(STEP_EditSQLFile())
+                             : runStep(CopyStage::Rewrite, QStringLiteral("DumpFile Edit..."), &CopyJob::STEP_EditSQLFile))
             || !goesOn(saveSourceCharset()))
             return false;
     }
 
-    if (r.stage[1] && !runStep(CopyStage::Import, QStringLiteral("Import..."), &CopyJob::SETP_DBImport))
+    if (r.stage[1]
+        && !(m_following ? goesOn(SETP_DBImport())
+                         : runStep(CopyStage::Import, QStringLiteral("Import..."), &CopyJob::SETP_DBImport)))
         return false;
     if (r.stage[2] && !runStep(CopyStage::Grants, QString(), &CopyJob::AddUser))
         return false;
@@ -316,8 +350,16 @@ DbPresence CopyJob::IsExistDB(const QString &host, const QString &dbName, bool d
             if (deleteIfExists && host == kLocalHost && dbName == NewDBName() && !removeLeftoverStaging())
                 return DbPresence::Present;
             found = databaseExists(dbName);
-            if (found == DbPresence::Present && !deleteIfExists)
+            if (found == DbPresence::Present && !deleteIfExists) {
                 readSourceCharset(dbName);
+                bool read = false;
+                const qint64 size = column(QStringLiteral("SELECT COALESCE(SUM(DATA_LENGTH + INDEX_LENGTH), 0) FROM "
+                                                          "information_schema.TABLES WHERE TABLE_SCHEMA = ")
+                                               + quoteString(dbName))
+                                        .value(0)
+                                        .toLongLong(&read);
+                m_sourceBytes = read ? size : -1;
+            }
         }
         if (found != DbPresence::Present || !deleteIfExists)
             return found;
@@ -380,17 +422,51 @@ bool CopyJob::SETP_DBDump()
                                                     SourceDBName()};
         RunOptions options;
         options.stdoutFile = partial;  // an earlier dump stays until this one has succeeded
-        options.cancel = &m_cancel;
+        // Stopped on a cancel, or when the import that follows the dump could not begin.
+        std::atomic_bool stop{false};
+        std::exception_ptr followError;
+        bool followRefused = false;
+        options.cancel = &stop;
         // This dump program has no connect timeout: its first output (the dump's header) comes
         // once it has reached the server, so a source that never answers stops it here.
         options.firstOutputTimeoutMs = kDumpFirstOutputMs;
         QElapsedTimer t;
         t.start();
         options.progress = [&](qint64 written, qint64) {
-            emit progress(CopyStage::Dump, written, -1, bytesPerSecond(written, t));
+            if (isCancelled())
+                stop = true;
+            // The first bytes mean the source answers: the import begins beside the dump.
+            if (m_followDump && !m_following && written > 0 && !stop) {
+                try {
+                    followRefused = !startFollowingImport();
+                } catch (...) {
+                    followError = std::current_exception();
+                    followRefused = true;
+                }
+                if (followRefused)
+                    stop = true;
+            }
+            FollowingImport *f = m_following.get();
+            if (!f) {
+                emit progress(CopyStage::Dump, written, -1, bytesPerSecond(written, t));
+                return;
+            }
+            if (f->rewriteFailed == RewriteOutcome::Done) {
+                f->rewriteFailed = f->rewrite.pump();
+                // The rewrite step reports it once the dump is done; the load stops now.
+                if (f->rewriteFailed != RewriteOutcome::Done)
+                    f->rewrite.abandon(f->rewrite.errorString());
+            }
+            emit progress(CopyStage::Import, f->loaded, -1, bytesPerSecond(f->loaded, f->clock));
         };
         const RunResult run = RunAndWait(findProgram(dumpProgramName(), m_request.programFolder), arguments,
                                          m_request.programFolder, true, false, options);
+        if (followError || run.cancelled || !run.succeeded())
+            abandonFollowingImport();  // before the box: the load is dropped, the old database stays
+        if (followError) {
+            QFile::remove(partial);
+            std::rethrow_exception(followError);
+        }
         if (run.cancelled) {
             QFile::remove(partial);
             return false;
@@ -398,6 +474,11 @@ bool CopyJob::SETP_DBDump()
         if (!run.succeeded()) {
             QFile::remove(partial);
             throw programError(dumpProgramName(), run);
+        }
+        if (FollowingImport *f = m_following.get(); f && f->rewriteFailed == RewriteOutcome::Done) {
+            f->rewriteFailed = f->rewrite.drain();
+            if (f->rewriteFailed != RewriteOutcome::Done)
+                f->rewrite.abandon(f->rewrite.errorString());
         }
         // Replaces an earlier dump in one step: it stays whole until this one is in place.
         QString renameError;
@@ -414,6 +495,15 @@ bool CopyJob::STEP_EditSQLFile()
     const QString input = dumpFilePath();
     const QString output = editedFilePath();
     return guarded(QStringLiteral("STEP_EditSQLFile"), kModMain, [&] {
+        if (FollowingImport *f = m_following.get()) {
+            // Written while the dump was: only the tail is left.
+            if (f->rewriteFailed == RewriteOutcome::ReadFailed)
+                throw fileError(err::InputPastEnd, input);
+            if (f->rewriteFailed != RewriteOutcome::Done || f->rewrite.finish() != RewriteOutcome::Done)
+                throw fileError(err::DiskFull, output, f->rewrite.errorString());
+            AddLog(output + QStringLiteral(" / Tail AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteTail));
+            return true;
+        }
         QFile in(input);
         if (!in.exists())
             throw fileError(err::FileNotFound, input);
@@ -549,22 +639,100 @@ QString CopyJob::clientCommandLine(const QString &inputFile, const QString &data
                       kRootPassword);
 }
 
-bool CopyJob::loadDump(const QString &file, const QString &database)
+LoadOptions CopyJob::loadOptions() const
 {
-    AddLog(clientCommandLine(file, database));
-    if (!fileExists(file))
-        throw fileError(err::FileNotFound, file);
     LoadOptions options;
     options.connections = m_request.importConnections > 0 ? m_request.importConnections
                                                           : defaultImportConnections();
     options.cancel = &m_cancel;
-    QElapsedTimer t;
-    t.start();
-    options.progress = [&](qint64 done, qint64 total) {
-        emit progress(CopyStage::Import, done, total, bytesPerSecond(done, t));
-    };
-    AddLog(QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개)").arg(options.connections));
-    const LoadResult r = loadSqlFile(file, LoadTarget{kLocalHost, kRootUser, kRootPassword, database}, options);
+    return options;
+}
+
+bool CopyJob::startFollowingImport()
+{
+    const QString output = editedFilePath();
+    auto f = std::make_unique<FollowingImport>(dumpFilePath() + QStringLiteral(".part"),
+                                               output + QStringLiteral(".part"));
+    emit stageStarted(CopyStage::Rewrite);
+    AddLog(QStringLiteral("DumpFile Edit..."));
+    if (!f->rewrite.begin())
+        throw fileError(err::PathFileAccess, output, f->rewrite.errorString());
+    AddLog(output + QStringLiteral(" / Head AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteHead));
+
+    emit stageStarted(CopyStage::Import);
+    AddLog(QStringLiteral("Import..."));
+    // The room for an old database beside its replacement was judged before the dump began.
+    f->staged = m_replaceExisting;
+    f->database = f->staged ? stagingDatabaseName(NewDBName()) : NewDBName();
+    if (isCancelled() || !createDatabase(f->database))
+        return false;  // the refusal has been shown
+    AddLog(clientCommandLine(output, f->database));
+    LoadOptions options = loadOptions();
+    options.growing = f->rewrite.file();
+    FollowingImport *raw = f.get();
+    options.progress = [raw](qint64 done, qint64) { raw->loaded = done; };
+    AddLog(QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개, 덤프와 동시에)").arg(options.connections));
+    raw->clock.start();
+    const LoadTarget target{kLocalHost, kRootUser, kRootPassword, f->database};
+    const QString path = output + QStringLiteral(".part");
+    raw->loader = std::thread([raw, options, target, path] {
+        raw->result = loadSqlFile(path, target, options);
+        raw->ended = true;
+    });
+    m_following = std::move(f);
+    return true;
+}
+
+void CopyJob::abandonFollowingImport()
+{
+    if (!m_following)
+        return;
+    std::unique_ptr<FollowingImport> f = std::move(m_following);
+    const QString database = f->database;
+    const bool staged = f->staged;
+    f.reset();  // the load has stopped and the partial rewrite is gone
+    guarded(QStringLiteral("SETP_DBImport"), kModMain, [&] {
+        discardLoad(database, staged);
+        return true;
+    });
+}
+
+LoadResult CopyJob::awaitFollowingImport(const QString &file)
+{
+    const std::unique_ptr<FollowingImport> f = std::move(m_following);
+    const qint64 total = f->rewrite.file()->size();
+    // Bounded by the load itself, which sees a cancel too.
+    while (!f->ended) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        emit progress(CopyStage::Import, f->loaded, total, bytesPerSecond(f->loaded, f->clock));
+    }
+    f->loader.join();
+    LoadResult r = f->result;
+    // Named as the file is named once complete.
+    r.message.replace(file + QStringLiteral(".part"), file);
+    if (!f->rewrite.commit(file))
+        throw fileError(err::PathFileAccess, file, f->rewrite.errorString());
+    return r;
+}
+
+bool CopyJob::loadDump(const QString &file, const QString &database)
+{
+    LoadResult r;
+    if (m_following) {
+        r = awaitFollowingImport(file);
+    } else {
+        AddLog(clientCommandLine(file, database));
+        if (!fileExists(file))
+            throw fileError(err::FileNotFound, file);
+        LoadOptions options = loadOptions();
+        QElapsedTimer t;
+        t.start();
+        options.progress = [&](qint64 done, qint64 total) {
+            emit progress(CopyStage::Import, done, total, bytesPerSecond(done, t));
+        };
+        AddLog(QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개)").arg(options.connections));
+        r = loadSqlFile(file, LoadTarget{kLocalHost, kRootUser, kRootPassword, database}, options);
+    }
     switch (r.outcome) {
     case LoadResult::Outcome::Loaded:
         return true;
@@ -619,21 +787,45 @@ bool CopyJob::createDatabase(const QString &database)
                   >= 0;
 }
 
-bool CopyJob::roomBesideOld(qint64 bytes)
+qint64 CopyJob::localRoom(QString *folder)
 {
-    QString folder;
     {
         const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
         if (!db)
-            return false;
-        folder = column(QStringLiteral("SELECT @@datadir")).value(0);
+            return -2;  // shown
+        *folder = column(QStringLiteral("SELECT @@datadir")).value(0);
     }
-    // Only a server on this machine has a folder to look at; elsewhere the load goes on.
-    const QStorageInfo storage(folder);
-    if (folder.isEmpty() || !storage.isValid() || !storage.isReady() || storage.bytesAvailable() >= bytes)
+    // Only a server on this machine has a folder to look at.
+    const QStorageInfo storage(*folder);
+    if (folder->isEmpty() || !storage.isValid() || !storage.isReady())
+        return -1;
+    return storage.bytesAvailable();
+}
+
+bool CopyJob::importCanFollowDump()
+{
+    if (!m_request.stage[0] || !m_request.stage[1])
+        return false;
+    if (!m_replaceExisting)
+        return true;
+    // The dump's size is not known before it ends: twice the source's own size stands for it.
+    // A folder that may be short waits for the dump, and its question is asked with the real size.
+    QString folder;
+    const qint64 room = localRoom(&folder);
+    return m_sourceBytes >= 0 && (room == -1 || room >= 2 * m_sourceBytes);
+}
+
+bool CopyJob::roomBesideOld(qint64 bytes)
+{
+    QString folder;
+    const qint64 room = localRoom(&folder);
+    if (room == -2)
+        return false;
+    // Elsewhere than on this machine the load goes on.
+    if (room == -1 || room >= bytes)
         return true;
     return askYesNo(QStringLiteral("로컬 서버의 데이터 폴더(") + folder + QStringLiteral(")에 남은 공간(")
-                        + megabytes(storage.bytesAvailable())
+                        + megabytes(room)
                         + QStringLiteral(")이 기존 DB를 둔 채 새 DB를 가져오기에 부족합니다(약 ")
                         + megabytes(bytes)
                         + QStringLiteral(" 필요).\r\n기존 DB를 먼저 삭제하고 가져올까요?"),
@@ -755,11 +947,13 @@ bool CopyJob::SETP_DBImport()
         const QString file = editedFilePath();
         // An existing database stays whole and usable while its replacement loads beside it,
         // unless the server's folder has no room for both and the user chose to drop it first.
-        if (m_replaceExisting && !roomBesideOld(QFileInfo(file).size()))
+        // An import that follows the dump has its database already.
+        const bool following = m_following != nullptr;
+        if (!following && m_replaceExisting && !roomBesideOld(QFileInfo(file).size()))
             return false;
-        const bool staged = m_replaceExisting;
+        const bool staged = following ? m_following->staged : m_replaceExisting;
         const QString loadInto = staged ? stagingDatabaseName(NewDBName()) : NewDBName();
-        if (isCancelled() || !createDatabase(loadInto))
+        if (!following && (isCancelled() || !createDatabase(loadInto)))
             return false;
         // The foreign-key script is the user's own SQL: one that names a database could reach
         // the old database while it is still the user's, so it waits for the replacement.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CopyRequest.h"
+#include "SqlLoader.h"
 
 #include <QObject>
 #include <QString>
@@ -27,6 +28,7 @@ class CopyJob : public QObject {
     Q_OBJECT
 public:
     explicit CopyJob(CopyRequest request, QObject *parent = nullptr);
+    ~CopyJob() override;
 
     // The derived names of the request.
     QString SourceDBName() const { return m_request.SourceDBName(); }
@@ -92,10 +94,18 @@ private:
     QStringList column(const QString &sql, bool *ok = nullptr);
     // The local database's replacement loads beside it; false: the user chose to stop.
     bool roomBesideOld(qint64 bytes);
+    qint64 localRoom(QString *folder);  // free bytes in the local server's data folder, -1 unknown
+    // The import of a full copy loads the dump while it is being written, unless an existing
+    // database is replaced and the server's folder may lack room for both.
+    bool importCanFollowDump();
+    bool startFollowingImport();  // the dump has begun to write: rewrite and load follow it
+    void abandonFollowingImport();  // the copy stopped before the import took it over
     bool createDatabase(const QString &database);
     // Loads the rewritten dump with velmar's loader (the mysql client for a file of client
     // commands); false when cancelled, an error is raised.
     bool loadDump(const QString &file, const QString &database);
+    LoadOptions loadOptions() const;
+    LoadResult awaitFollowingImport(const QString &file);  // then the file is in its place
     QString foreignKeyScript() const;
     bool runForeignKeys(const QString &script, const QString &database);
     bool runClient(const QString &inputFile, const QString &database, CopyStage stage, bool logCommand = true);
@@ -119,6 +129,10 @@ private:
     bool m_replaceExisting = false;  // the user agreed to replace the existing local database
     std::atomic_bool m_swapping{false};  // the replaced database is being swapped for its copy
     bool m_cancelLogged = false;
+    qint64 m_sourceBytes = -1;  // the source database's data and index size, when read
+    bool m_followDump = false;  // this copy's import follows its dump
+    struct FollowingImport;
+    std::unique_ptr<FollowingImport> m_following;
     // Why the copy stopped when no message box said it (the answer No to the drop question).
     QString m_stopReason;
 };

@@ -1,5 +1,8 @@
 #include "DumpRewrite.h"
 
+#include "DumpFolder.h"
+#include "GrowingFile.h"
+
 namespace velmar {
 
 namespace {
@@ -26,6 +29,85 @@ RewriteOutcome rewriteDump(QIODevice &in, QIODevice &out, qint64 total, const st
             progress(copied);
     }
     return write(kRewriteTail) ? RewriteOutcome::Done : RewriteOutcome::WriteFailed;
+}
+
+FollowingRewrite::FollowingRewrite(const QString &dumpPath, const QString &outPath)
+    : m_dump(dumpPath), m_out(outPath), m_file(std::make_shared<GrowingFile>())
+{
+}
+
+FollowingRewrite::~FollowingRewrite()
+{
+    m_file->fail(QStringLiteral("the rewrite was abandoned"));
+    m_dump.close();
+    if (!m_committed)
+        m_out.remove();
+}
+
+bool FollowingRewrite::write(const QByteArray &bytes)
+{
+    if (m_out.write(bytes) != bytes.size()) {
+        m_error = m_out.errorString();
+        return false;
+    }
+    m_written += bytes.size();
+    m_file->publish(m_written);
+    return true;
+}
+
+bool FollowingRewrite::begin()
+{
+    // Unbuffered: a block is in the file, for its readers, once written.
+    if (!m_out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        m_error = m_out.errorString();
+        return false;
+    }
+    return write(kRewriteHead);
+}
+
+RewriteOutcome FollowingRewrite::pump()
+{
+    if (!m_dump.isOpen() && !m_dump.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return RewriteOutcome::Done;  // not made yet
+    for (;;) {
+        const QByteArray block = m_dump.read(kCopyBlock);
+        if (block.isEmpty())
+            return m_dump.error() == QFileDevice::NoError ? RewriteOutcome::Done : RewriteOutcome::ReadFailed;
+        if (!write(block))
+            return RewriteOutcome::WriteFailed;
+    }
+}
+
+RewriteOutcome FollowingRewrite::drain()
+{
+    const RewriteOutcome outcome = pump();
+    if (!m_dump.isOpen() && outcome == RewriteOutcome::Done)
+        return RewriteOutcome::ReadFailed;  // the dump is not there
+    m_dump.close();
+    return outcome;
+}
+
+RewriteOutcome FollowingRewrite::finish()
+{
+    if (!write(kRewriteTail))
+        return RewriteOutcome::WriteFailed;
+    m_out.close();
+    m_file->finish();
+    return RewriteOutcome::Done;
+}
+
+void FollowingRewrite::abandon(const QString &why)
+{
+    m_file->fail(why);
+}
+
+bool FollowingRewrite::commit(const QString &target)
+{
+    m_out.close();
+    if (!replaceFile(m_out.fileName(), target, &m_error))
+        return false;
+    m_committed = true;
+    return true;
 }
 
 }  // namespace velmar

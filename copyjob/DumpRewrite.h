@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QIODevice>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 namespace velmar {
+
+class GrowingFile;
 
 // The rewritten dump starts and ends with these statements (byte for byte), so that it loads
 // with autocommit and foreign-key checks off and ends with a commit.
@@ -22,5 +26,35 @@ enum class RewriteOutcome { Done, Cancelled, ReadFailed, WriteFailed };
 RewriteOutcome rewriteDump(QIODevice &in, QIODevice &out, qint64 total,
                            const std::atomic_bool *cancel = nullptr,
                            const std::function<void(qint64 copied)> &progress = {});
+
+// The same rewrite while the dump is still being written, so that the import can follow it:
+// the head at once, at each pump what the dump has added since, the tail once the dump has
+// ended. What is written goes straight to the file and is then published for its readers.
+// A rewrite that is not committed is removed when it goes (its readers must have closed it).
+class FollowingRewrite {
+public:
+    FollowingRewrite(const QString &dumpPath, const QString &outPath);
+    ~FollowingRewrite();
+
+    std::shared_ptr<GrowingFile> file() const { return m_file; }
+    QString errorString() const { return m_error; }
+
+    bool begin();              // creates the file and writes the head
+    RewriteOutcome pump();     // copies what the dump has added
+    RewriteOutcome drain();    // the dump has ended: copies the rest and lets the dump go
+    RewriteOutcome finish();   // writes the tail; the readers' end of the file
+    void abandon(const QString &why);  // readers stop with why
+    bool commit(const QString &target);  // puts the complete file in target's place
+
+private:
+    bool write(const QByteArray &bytes);
+
+    QFile m_dump;
+    QFile m_out;
+    std::shared_ptr<GrowingFile> m_file;
+    qint64 m_written = 0;
+    bool m_committed = false;
+    QString m_error;
+};
 
 }  // namespace velmar

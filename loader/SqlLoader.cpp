@@ -1,6 +1,7 @@
 #include "SqlLoader.h"
 
 #include "DeferredKeys.h"
+#include "GrowingFile.h"
 #include "LoaderConnection.h"
 #include "RowsAsData.h"
 #include "SqlStatementReader.h"
@@ -55,7 +56,7 @@ struct Segment {
     QByteArray dataCharset;
     // Two connections take turns: one converts its next rows while the server loads the other's.
     std::mutex readLock;  // the reader and position
-    QFile file;
+    std::unique_ptr<QIODevice> file;
     std::unique_ptr<SqlStatementReader> reader;
     qint64 position = 0;  // the end of the last statement taken
     std::atomic_bool exhausted{false};
@@ -94,6 +95,7 @@ public:
     }
     ~Loader()
     {
+        m_giveUp = true;
         stopWorkers();
         m_stopScan = true;
         if (m_scanner.joinable())
@@ -103,6 +105,9 @@ public:
     LoadResult run();
 
 private:
+    // The file, read from its start; a file still being written is followed.
+    std::unique_ptr<QIODevice> openFile(QString *error);
+    qint64 total() const;
     void scanAhead();
     bool scannedPast(std::unique_lock<std::mutex> &lock, qint64 offset);
     LoadResult failed(const QString &message) const;
@@ -141,6 +146,8 @@ private:
     LoadTarget m_target;
     LoadOptions m_options;
     qint64 m_total = 0;
+    // A reader waiting for the rest of a growing file gives up: the load has failed or ends.
+    std::atomic_bool m_giveUp{false};
 
     std::unique_ptr<LoaderConnection> m_control;  // queries of the loader itself, KILL QUERY
     std::vector<std::unique_ptr<Worker>> m_workers;  // the statements' connections, then the key connection
@@ -198,11 +205,12 @@ void Loader::scanAhead()
 {
     LoadResult r;
     r.outcome = LoadResult::Outcome::Loaded;
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        r = failed(QStringLiteral("Cannot open %1: %2").arg(m_path, file.errorString()));
+    QString openError;
+    const std::unique_ptr<QIODevice> file = openFile(&openError);
+    if (!file) {
+        r = failed(QStringLiteral("Cannot open %1: %2").arg(m_path, openError));
     } else {
-        SqlStatementReader reader(&file);
+        SqlStatementReader reader(file.get());
         SqlStatement s;
         qint64 published = 0;
         while (!m_stopScan && reader.next(s)) {
@@ -254,6 +262,7 @@ void Loader::recordFailure(qint64 line, const QString &message, unsigned error)
         m_failError = error;
     }
     m_failed = true;
+    m_giveUp = true;
 }
 
 bool Loader::stopped()
@@ -372,7 +381,7 @@ void Loader::runSegment(Worker &w, Segment &segment, std::unique_lock<std::mutex
             }
         }
         lock.lock();
-        if (!readError.isEmpty() && !m_cancelled)
+        if (!readError.isEmpty() && !m_failed && !m_cancelled && !cancelRequested())
             recordFailure(s.line, QStringLiteral("Cannot read %1: %2").arg(m_path, readError), 0);
         if (job.text.isEmpty())
             break;
@@ -493,15 +502,39 @@ void Loader::reportProgress(std::unique_lock<std::mutex> &lock, bool force)
     m_progressClock.start();
     const qint64 done = std::max<qint64>(0, m_dispatchedBytes - m_inFlightBytes - m_segmentSkipped + m_segmentDone);
     lock.unlock();
-    m_options.progress(done, m_total);
+    m_options.progress(done, total());
     lock.lock();
+}
+
+std::unique_ptr<QIODevice> Loader::openFile(QString *error)
+{
+    std::unique_ptr<QIODevice> file;
+    if (m_options.growing)
+        file = std::make_unique<GrowingFileReader>(m_path, m_options.growing,
+                                                   [this] { return m_giveUp || m_stopScan || cancelRequested(); });
+    else
+        file = std::make_unique<QFile>(m_path);
+    if (!file->open(QIODevice::ReadOnly)) {
+        *error = file->errorString();
+        return nullptr;
+    }
+    return file;
+}
+
+qint64 Loader::total() const
+{
+    if (!m_options.growing)
+        return m_total;
+    return m_options.growing->finished() ? m_options.growing->size() : -1;
 }
 
 LoadResult Loader::run()
 {
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return failed(QStringLiteral("Cannot open %1: %2").arg(m_path, file.errorString()));
+    QString openError;
+    const std::unique_ptr<QIODevice> opened = openFile(&openError);
+    if (!opened)
+        return failed(QStringLiteral("Cannot open %1: %2").arg(m_path, openError));
+    QIODevice &file = *opened;
     m_total = file.size();
     m_scanResult.outcome = LoadResult::Outcome::Loaded;
     if (m_options.scanned) {
@@ -683,12 +716,13 @@ LoadResult Loader::run()
                 && !job.dataCharset.isEmpty() && m_dataWorks && m_autoIncrement.contains(s.name)
                 && reader.resumePoint(s, point)) {
                 auto segment = std::make_shared<Segment>();
-                segment->file.setFileName(m_path);
-                if (segment->file.open(QIODevice::ReadOnly) && segment->file.seek(point.offset)) {
+                QString ignored;
+                segment->file = openFile(&ignored);
+                if (segment->file && segment->file->seek(point.offset)) {
                     segment->table = s.name;
                     segment->dataCharset = job.dataCharset;
                     segment->position = point.offset;
-                    segment->reader = std::make_unique<SqlStatementReader>(&segment->file);
+                    segment->reader = std::make_unique<SqlStatementReader>(segment->file.get());
                     segment->reader->setServerVersion(serverVersion);
                     segment->reader->resumeAt(point);
                     // Two connections of the statements', at least one left for the others.
@@ -804,7 +838,7 @@ LoadResult Loader::run()
     }
     r.outcome = LoadResult::Outcome::Loaded;
     if (m_options.progress)
-        m_options.progress(m_total, m_total);
+        m_options.progress(total(), total());
     return r;
 }
 

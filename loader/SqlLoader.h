@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 namespace velmar {
 
+class GrowingFile;
 struct SqlStatement;
 
 // The server and database a file is loaded into. host "localhost" is the Unix socket the client
@@ -30,6 +32,10 @@ struct LoadOptions {
     // The caller has just loaded this same file (locked since): its scan for client commands is
     // not done again.
     bool scanned = false;
+    // When set, the file is still being written: the load follows it, and its readers wait at
+    // the written end until the writing has ended (a failed writing fails the load). Its size
+    // reaches progress as -1 until then.
+    std::shared_ptr<GrowingFile> growing;
 };
 
 struct LoadResult {

@@ -173,7 +173,7 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString("복사완료\n"));
         const QStringList lines = r.out.split('\n');
-        QVERIFY(lines.contains("velmar 로더로 가져옵니다 (연결 1개)"));
+        QVERIFY(lines.contains("velmar 로더로 가져옵니다 (연결 1개, 덤프와 동시에)"));
         QCOMPARE(lines.mid(0, 2), (QStringList{"dump 폴더 생성: " + nativePath(work + "/dump"), "Check Exist DB..."}));
         QVERIFY(lines.contains(programName("mysqldump") + " -q -e dorvik_cli -hlocalhost -uroot -p**** > "
                                + nativePath(work + "/dump/dorvik_cli.sql")));

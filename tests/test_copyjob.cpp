@@ -54,6 +54,7 @@ Outcome run(const CopyRequest &r, std::initializer_list<Answer> answers = {})
 }
 
 const QString kLoaderLog = QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개)").arg(defaultImportConnections());
+const QString kFollowLog = QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개, 덤프와 동시에)").arg(defaultImportConnections());
 const QString kHeadLog = " / Head AddLine...\r\n\r\nSET AUTOCOMMIT = 0;\r\nSET FOREIGN_KEY_CHECKS=0;\r\n";
 const QString kTailLog = " / Tail AddLine...\r\n\r\nSET FOREIGN_KEY_CHECKS = 1;\r\nCOMMIT;\r\nSET AUTOCOMMIT = 1;\r\n";
 // The character set clause the copy gives a new database made from db.
@@ -109,11 +110,11 @@ private slots:
                      programName("mysqldump") + " -q -e pelsar_abc -hlocalhost -uroot -p**** > " + dump,
                      "DumpFile Edit...",
                      edited + kHeadLog,
-                     edited + kTailLog,
                      "Import...",
                      "CREATE DATABASE IF NOT EXISTS `pelsar_abc_dev`" + charsetOf("pelsar_abc"),
                      programName("mysql") + " pelsar_abc_dev -uroot -p**** < " + edited,
-                     kLoaderLog,
+                     kFollowLog,
+                     edited + kTailLog,
                      "GRANT ALL ON `pelsar\\_abc\\_dev`.* TO 'abc'@'%' IDENTIFIED BY '****'",
                      "GRANT ALL ON `pelsar\\_abc\\_dev`.* TO 'abc'@'localhost' IDENTIFIED BY '****'",
                  }));
@@ -214,7 +215,7 @@ private slots:
         QVERIFY(o.copied);
         const QString loadLine =
             programName("mysql") + " fk_target -uroot -p**** < " + nativePath(dumpDir() + "/" + prefix + "fk_2.sql");
-        QCOMPARE(o.log.indexOf(loadLine), 8);
+        QCOMPARE(o.log.indexOf(loadLine), 7);
         if (loaded.isEmpty()) {
             QVERIFY(kFinish.match(o.log.value(10)).hasMatch());
             QCOMPARE(TestServer::value("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = 'fk_target' "
@@ -270,8 +271,9 @@ private slots:
         // The old copy stays while its replacement loads beside it, and goes only for the swap.
         const QString staging = stagingDatabaseName("target_db");
         const int dropped = o.log.indexOf("Local DB삭제:target_db");
-        QCOMPARE(o.log.mid(dropped - 2, 4),
-                 (QStringList{programName("mysql") + " " + staging + " -uroot -p**** < " + nativePath(dumpDir() + "/pelsar_abc_2.sql"), kLoaderLog,
+        QCOMPARE(o.log.mid(dropped - 3, 5),
+                 (QStringList{programName("mysql") + " " + staging + " -uroot -p**** < " + nativePath(dumpDir() + "/pelsar_abc_2.sql"), kFollowLog,
+                              nativePath(dumpDir() + "/pelsar_abc_2.sql") + kTailLog,
                               "Local DB삭제:target_db",
                               "CREATE DATABASE IF NOT EXISTS `target_db` CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci"}));
         QCOMPARE(o.log.value(dropped + 2), "테이블 이동: " + staging + " -> target_db (2개)");
@@ -308,6 +310,39 @@ private slots:
         QCOMPARE(fileContent(dumpDir() + "/pelsar_abc.sql"), QByteArray("earlier dump"));
         QCOMPARE(fileContent(dumpDir() + "/pelsar_abc_2.sql"), QByteArray("earlier rewrite"));
         JobFixture::dropDatabase("keep_me");
+    }
+
+    void dumpStoppingMidwayDropsTheLoad()
+    {
+        // The dump writes a table, then stops at a view whose table is gone: the load that
+        // followed it is dropped, and the database it was to replace stays as it was.
+        JobFixture::dropDatabase("keep_me");
+        JobFixture::dropDatabase("pelsar_broken");
+        QCOMPARE(TestServer::exec("CREATE DATABASE keep_me; CREATE TABLE keep_me.precious (a INT); "
+                                  "CREATE DATABASE pelsar_broken; CREATE TABLE pelsar_broken.a_rows (id INT PRIMARY KEY); "
+                                  "INSERT INTO pelsar_broken.a_rows SELECT seq FROM seq_1_to_100000; "
+                                  "CREATE TABLE pelsar_broken.gone (id INT); "
+                                  "CREATE VIEW pelsar_broken.z_broken AS SELECT id FROM pelsar_broken.gone; "
+                                  "DROP TABLE pelsar_broken.gone"),
+                 QString());
+        writeFile(dumpDir() + "/pelsar_broken_2.sql", "earlier rewrite");
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "broken", "keep_me");
+        r.existDBDel = true;
+        const Outcome o = run(r);
+        QVERIFY(!o.copied);
+        QCOMPARE(o.messages.size(), 1);
+        QVERIFY2(o.messages.first().contains("z_broken") && o.messages.first().contains("SETP_DBDump"),
+                 qPrintable(o.messages.first()));
+        const QString staging = stagingDatabaseName("keep_me");
+        QCOMPARE(o.log.mid(o.log.indexOf(kFollowLog) + 1),
+                 (QStringList{"가져오기를 마치지 못해 임시 DB(" + staging + ")를 삭제했습니다. 기존 DB(keep_me)는 그대로입니다.",
+                              "복사 중단: " + o.messages.first()}));
+        QCOMPARE(JobFixture::rowCounts("keep_me").keys(), QStringList{"precious"});
+        QVERIFY(!JobFixture::databaseExists(staging));
+        QCOMPARE(QDir(dumpDir()).entryList(QDir::Files), QStringList{"pelsar_broken_2.sql"});
+        QCOMPARE(fileContent(dumpDir() + "/pelsar_broken_2.sql"), QByteArray("earlier rewrite"));
+        JobFixture::dropDatabase("keep_me");
+        JobFixture::dropDatabase("pelsar_broken");
     }
 
     void quotedDumpOptions()

@@ -1,5 +1,6 @@
 // The SQL loader: the reader's cuts, then loads into the test server compared with what the real
 // mysql client makes of the same file.
+#include "GrowingFile.h"
 #include "RowsAsData.h"
 #include "SqlLoader.h"
 #include "SqlStatementReader.h"
@@ -59,6 +60,12 @@ LoadTarget target(const QString &db)
     t.password = QString::fromLatin1(TestServer::rootPassword);
     t.database = db;
     return t;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 void recreate(const QString &db)
@@ -321,7 +328,7 @@ private slots:
             TestServer::exec(QStringLiteral("SET GLOBAL local_infile = 0"));
         const auto restore = qScopeGuard([] { TestServer::exec(QStringLiteral("SET GLOBAL local_infile = 1")); });
         recreate(QStringLiteral("lwload"));
-        const LoadResult r = loadSqlFile(path, target(QStringLiteral("lwload")), LoadOptions{3, nullptr, {}, {}, false});
+        const LoadResult r = loadSqlFile(path, target(QStringLiteral("lwload")), LoadOptions{3, nullptr, {}, {}, false, {}});
         QVERIFY2(r.outcome == LoadResult::Outcome::Loaded, qPrintable(r.message));
         QCOMPARE(r.asData, asData);
         const QString rows = QStringLiteral("SELECT id, HEX(s) FROM `%1`.w ORDER BY id");
@@ -425,17 +432,39 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
                  QString());
         const QStringList expected = snapshot(QStringLiteral("lclient"));
         QCOMPARE(expected.size(), 9 * 3 + 2 + 1 + 2 + 1 + 2);
-        for (int connections : {1, 3}) {
-            const QString db = QStringLiteral("lload%1").arg(connections);
+        // The last load follows the file while it is written, in pieces that end anywhere.
+        for (const auto &[connections, followed] : {std::pair{1, false}, {3, false}, {3, true}}) {
+            const QString db = QStringLiteral("lload%1%2").arg(connections).arg(followed ? "f" : "");
             recreate(db);
             LoadOptions o;
             o.connections = connections;
             QList<qint64> seen;
-            o.progress = [&](qint64 done, qint64 total) {
-                QCOMPARE(total, QFileInfo(wrapped).size());
+            o.progress = [&, followed = followed](qint64 done, qint64 total) {
+                if (!followed || total != -1)
+                    QCOMPARE(total, QFileInfo(wrapped).size());
                 seen << done;
             };
-            const LoadResult r = loadSqlFile(wrapped, target(db), o);
+            QString path = wrapped;
+            std::thread writer;
+            if (followed) {
+                path = dir.filePath(QStringLiteral("growing.sql"));
+                o.growing = std::make_shared<GrowingFile>();
+                writer = std::thread([path, all = fileBytes(wrapped), growing = o.growing] {
+                    QFile out(path);
+                    out.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+                    for (qsizetype at = 0; at < all.size(); at += 65521) {
+                        out.write(all.mid(at, 65521));
+                        growing->publish(out.size());
+                        QThread::msleep(2);
+                    }
+                    growing->finish();
+                });
+                while (!QFile::exists(path))
+                    QThread::msleep(1);
+            }
+            const LoadResult r = loadSqlFile(path, target(db), o);
+            if (writer.joinable())
+                writer.join();
             QVERIFY2(r.outcome == LoadResult::Outcome::Loaded, qPrintable(r.message));
             QCOMPARE(r.connections, connections);
             QVERIFY(r.asData > 0);
@@ -523,6 +552,12 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
                                            << QStringLiteral("later");
         QTest::newRow("cancel") << rows + "DO SLEEP(30);\nCREATE TABLE later (id int);\n" << QStringLiteral("cancel") << 1
                                 << QString() << QStringLiteral("later");
+        // A file still being written, up to <CUT>, that is never completed.
+        const QByteArray cut = rows + "INSERT INTO a VALUES (5),<CUT>(6);\nCREATE TABLE later (id int);\n";
+        QTest::newRow("writing fails") << cut << QStringLiteral("fail writing") << 2
+                                       << QStringLiteral("^Cannot read .*/f\\.sql: the dump stopped$") << QStringLiteral("later");
+        QTest::newRow("cancel while the file is written") << cut << QStringLiteral("cancel writing") << 1 << QString()
+                                                          << QStringLiteral("later");
     }
 
     void failures()
@@ -537,7 +572,11 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
         const QString path = dir.filePath(QStringLiteral("f.sql"));
         const qint64 maxPacket = TestServer::value(QStringLiteral("SELECT @@max_allowed_packet")).toLongLong();
         body.replace(QByteArray("<BIG>"), QByteArray(QByteArray("'") + QByteArray(maxPacket, 'x') + "'"));
+        const qsizetype written = kHead.size() + body.indexOf("<CUT>");
+        body.replace(QByteArray("<CUT>"), QByteArray());
         writeFile(path, kHead + body + kTail);
+        const auto growing = std::make_shared<GrowingFile>();
+        growing->publish(written);
 
         std::atomic_bool cancel{false};
         QElapsedTimer clock;
@@ -546,6 +585,14 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
         std::thread actor([&] {
             if (action.isEmpty())
                 return;
+            if (action.endsWith(QStringLiteral("writing"))) {
+                QThread::msleep(300);  // the load waits for the rest
+                if (action.startsWith(QStringLiteral("fail")))
+                    return growing->fail(QStringLiteral("the dump stopped"));
+                cancelledAt = clock.elapsed();
+                cancel = true;
+                return;
+            }
             QElapsedTimer wait;
             wait.start();
             qulonglong id = 0;
@@ -562,6 +609,8 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
         LoadOptions o;
         o.connections = 3;
         o.cancel = &cancel;
+        if (written >= kHead.size())
+            o.growing = growing;
         const LoadResult r = loadSqlFile(path, target(QStringLiteral("lfail")), o);
         const qint64 returnedAt = clock.elapsed();
         actor.join();
@@ -577,7 +626,7 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
         }
         if (!message.isEmpty())
             QVERIFY2(QRegularExpression(message).match(r.message).hasMatch(), qPrintable(r.message));
-        if (action == QStringLiteral("cancel")) {
+        if (action.startsWith(QStringLiteral("cancel"))) {
             QVERIFY(cancelledAt >= 0);
             QVERIFY2(returnedAt - cancelledAt < 1000, qPrintable(QString::number(returnedAt - cancelledAt)));
             QCOMPARE(runningId(QStringLiteral("DO SLEEP(30)")), 0ull);
