@@ -25,8 +25,10 @@
 #include <QStorageInfo>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -81,7 +83,9 @@ struct CopyJob::FollowingImport {
     std::thread loader;
     LoadResult result;                // once ended
     std::atomic<qint64> loaded{0};
-    std::atomic_bool ended{false};
+    bool ended = false;  // under endLock
+    std::mutex endLock;
+    std::condition_variable endCv;
     QElapsedTimer clock;
 };
 
@@ -676,8 +680,11 @@ bool CopyJob::startFollowingImport()
     const LoadTarget target{kLocalHost, kRootUser, kRootPassword, f->database};
     const QString path = output + QStringLiteral(".part");
     raw->loader = std::thread([raw, options, target, path] {
-        raw->result = loadSqlFile(path, target, options);
+        LoadResult r = loadSqlFile(path, target, options);
+        std::lock_guard<std::mutex> lock(raw->endLock);
+        raw->result = std::move(r);
         raw->ended = true;
+        raw->endCv.notify_all();
     });
     m_following = std::move(f);
     return true;
@@ -702,8 +709,12 @@ LoadResult CopyJob::awaitFollowingImport(const QString &file)
     const std::unique_ptr<FollowingImport> f = std::move(m_following);
     const qint64 total = f->rewrite.file()->size();
     // Bounded by the load itself, which sees a cancel too.
-    while (!f->ended) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(f->endLock);
+            if (f->endCv.wait_for(lock, std::chrono::milliseconds(100), [&] { return f->ended; }))
+                break;
+        }
         emit progress(CopyStage::Import, f->loaded, total, bytesPerSecond(f->loaded, f->clock));
     }
     f->loader.join();
@@ -928,7 +939,6 @@ bool CopyJob::swapIn(const QString &staging)
     LoadOptions objects;
     objects.connections = 1;
     objects.filter = isObjectStatement;
-    objects.scanned = true;
     const LoadResult r =
         loadSqlFile(editedFilePath(), LoadTarget{kLocalHost, kRootUser, kRootPassword, NewDBName()}, objects);
     if (r.outcome != LoadResult::Outcome::Loaded)

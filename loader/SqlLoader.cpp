@@ -17,7 +17,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <limits>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -97,9 +96,6 @@ public:
     {
         m_giveUp = true;
         stopWorkers();
-        m_stopScan = true;
-        if (m_scanner.joinable())
-            m_scanner.join();
     }
 
     LoadResult run();
@@ -108,8 +104,7 @@ private:
     // The file, read from its start; a file still being written is followed.
     std::unique_ptr<QIODevice> openFile(QString *error);
     qint64 total() const;
-    void scanAhead();
-    bool scannedPast(std::unique_lock<std::mutex> &lock, qint64 offset);
+    QString clientCommand(const SqlStatement &s) const;  // why the client must load the file, if it must
     LoadResult failed(const QString &message) const;
     bool cancelRequested() const { return m_options.cancel && m_options.cancel->load(); }
     void workerLoop(Worker &w);
@@ -181,13 +176,6 @@ private:
     QByteArray m_dataCharset;  // "" while the session's strings would not read the same
     QElapsedTimer m_progressClock;
 
-    // The scan for client commands, on a reader of its own, runs ahead of the load: no statement
-    // is sent before the scan has passed it.
-    std::thread m_scanner;
-    std::atomic<qint64> m_scannedTo{-1};  // the start of the last statement it passed
-    std::atomic_bool m_stopScan{false};
-    bool m_scanEnded = false;  // the rest under m_mutex
-    LoadResult m_scanResult;   // Loaded, or what the scan found
 };
 
 LoadResult Loader::failed(const QString &message) const
@@ -201,56 +189,16 @@ LoadResult Loader::failed(const QString &message) const
 // The loader runs SQL only. A client command (source, system, \\!, connect, USE of another
 // database, charset, ...) means the file needs the mysql client itself: the load stops before it,
 // and the caller hands the file to the client (in a database made anew if anything was sent).
-void Loader::scanAhead()
+QString Loader::clientCommand(const SqlStatement &s) const
 {
-    LoadResult r;
-    r.outcome = LoadResult::Outcome::Loaded;
-    QString openError;
-    const std::unique_ptr<QIODevice> file = openFile(&openError);
-    if (!file) {
-        r = failed(QStringLiteral("Cannot open %1: %2").arg(m_path, openError));
-    } else {
-        SqlStatementReader reader(file.get());
-        SqlStatement s;
-        qint64 published = 0;
-        while (!m_stopScan && reader.next(s)) {
-            const bool otherDatabase = s.kind == SqlStatement::Kind::Use
-                                       && QString::fromUtf8(s.name) != m_target.database;
-            if (s.kind == SqlStatement::Kind::ClientCommand || otherDatabase) {
-                r.outcome = LoadResult::Outcome::NeedsClient;
-                const QByteArray shown = s.kind == SqlStatement::Kind::Use ? s.text.trimmed() : s.command;
-                r.message = QStringLiteral("The client command \"%1\" at line %2 of %3 needs the mysql client.")
-                                .arg(QString::fromUtf8(shown.left(200)))
-                                .arg(s.line)
-                                .arg(m_path);
-                break;
-            }
-            m_scannedTo = s.offset;
-            // The load waits on this only at its start: the scan is many times faster.
-            if (s.offset - published >= (1 << 20)) {
-                published = s.offset;
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_doneCv.notify_all();
-            }
-        }
-        if (r.outcome == LoadResult::Outcome::Loaded && !reader.error().isEmpty())
-            r = failed(QStringLiteral("Cannot read %1: %2").arg(m_path, reader.error()));
-        if (r.outcome == LoadResult::Outcome::Loaded && !m_stopScan)
-            m_scannedTo = std::numeric_limits<qint64>::max();
-    }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_scanEnded = true;
-    m_scanResult = r;
-    m_doneCv.notify_all();
-}
-
-// Whether the scan has passed the statement that starts at offset (waiting for it);
-// false when it found a client command or the load fails or is cancelled first.
-bool Loader::scannedPast(std::unique_lock<std::mutex> &lock, qint64 offset)
-{
-    if (m_scannedTo >= offset)
-        return true;
-    return waitFor(lock, [&] { return m_scannedTo >= offset || m_scanEnded; }) && m_scannedTo >= offset;
+    const bool otherDatabase = s.kind == SqlStatement::Kind::Use && QString::fromUtf8(s.name) != m_target.database;
+    if (s.kind != SqlStatement::Kind::ClientCommand && !otherDatabase)
+        return {};
+    const QByteArray shown = s.kind == SqlStatement::Kind::Use ? s.text.trimmed() : s.command;
+    return QStringLiteral("The client command \"%1\" at line %2 of %3 needs the mysql client.")
+        .arg(QString::fromUtf8(shown.left(200)))
+        .arg(s.line)
+        .arg(m_path);
 }
 
 void Loader::recordFailure(qint64 line, const QString &message, unsigned error)
@@ -511,7 +459,7 @@ std::unique_ptr<QIODevice> Loader::openFile(QString *error)
     std::unique_ptr<QIODevice> file;
     if (m_options.growing)
         file = std::make_unique<GrowingFileReader>(m_path, m_options.growing,
-                                                   [this] { return m_giveUp || m_stopScan || cancelRequested(); });
+                                                   [this] { return m_giveUp || cancelRequested(); });
     else
         file = std::make_unique<QFile>(m_path);
     if (!file->open(QIODevice::ReadOnly)) {
@@ -536,13 +484,6 @@ LoadResult Loader::run()
         return failed(QStringLiteral("Cannot open %1: %2").arg(m_path, openError));
     QIODevice &file = *opened;
     m_total = file.size();
-    m_scanResult.outcome = LoadResult::Outcome::Loaded;
-    if (m_options.scanned) {
-        m_scannedTo = std::numeric_limits<qint64>::max();
-        m_scanEnded = true;
-    } else {
-        m_scanner = std::thread([this] { scanAhead(); });
-    }
 
     const auto cannotConnect = [&](const LoaderConnection &c) {
         return failed(QStringLiteral("Cannot connect to the server at %1 (database %2): %3")
@@ -595,6 +536,7 @@ LoadResult Loader::run()
     SqlStatementReader reader(&file);
     reader.setServerVersion(serverVersion);
     QString tooBig;
+    QString needsClient;
     SqlStatement s;
     // The keys split off the last table created, added once its rows are in.
     QByteArray pendingKeys;
@@ -629,7 +571,11 @@ LoadResult Loader::run()
         lock.unlock();
         const bool more = reader.next(s);
         lock.lock();
-        if (!more || m_failed || m_cancelled || !scannedPast(lock, s.offset))
+        if (!more || m_failed || m_cancelled)
+            break;
+        // Nothing at or after a client command is sent (a segment stops at any other statement).
+        needsClient = clientCommand(s);
+        if (!needsClient.isEmpty())
             break;
         if (cancelRequested()) {
             cancelWorkers(lock);
@@ -689,7 +635,7 @@ LoadResult Loader::run()
         // other connections wait, so table locks are not sent (nor is a USE of that database).
         // Nor is mysqldump's DISABLE/ENABLE KEYS of an InnoDB table, which does nothing there.
         if (s.kind == K::LockTables || s.kind == K::UnlockTables || s.kind == K::Use
-            || s.kind == K::ClientCommand || (m_options.filter && !m_options.filter(s))
+            || (m_options.filter && !m_options.filter(s))
             || (s.kind == K::Other && m_transactional.contains(lastCreated) && isKeysSwitch(s.text, lastCreated))) {
             m_dispatchedBytes = s.endOffset;
             continue;
@@ -791,10 +737,10 @@ LoadResult Loader::run()
         m_workCv.notify_all();
         reportProgress(lock, false);
     }
-    const bool scanStopped = m_scanEnded && m_scanResult.outcome != LoadResult::Outcome::Loaded;
+    const bool commandFound = !needsClient.isEmpty();
     if (!m_failed && !m_cancelled && tooBig.isEmpty() && cancelRequested())
         cancelWorkers(lock);
-    if (!m_failed && !m_cancelled && tooBig.isEmpty() && reader.error().isEmpty() && !scanStopped)
+    if (!m_failed && !m_cancelled && tooBig.isEmpty() && reader.error().isEmpty() && !commandFound)
         addPendingKeys(lock);
     if (!m_failed && !m_cancelled)
         waitIdle(lock);
@@ -821,9 +767,9 @@ LoadResult Loader::run()
         }
         return r;
     }
-    if (scanStopped) {
-        r.outcome = m_scanResult.outcome;
-        r.message = m_scanResult.message;
+    if (commandFound) {
+        r.outcome = LoadResult::Outcome::NeedsClient;
+        r.message = needsClient;
         return r;
     }
     if (!tooBig.isEmpty()) {

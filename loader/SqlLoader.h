@@ -29,9 +29,6 @@ struct LoadOptions {
     // When set, only the statements it accepts are sent (the rest are passed over as the
     // locks are); the client commands are looked for all the same.
     std::function<bool(const SqlStatement &)> filter;
-    // The caller has just loaded this same file (locked since): its scan for client commands is
-    // not done again.
-    bool scanned = false;
     // When set, the file is still being written: the load follows it, and its readers wait at
     // the written end until the writing has ended (a failed writing fails the load). Its size
     // reaches progress as -1 until then.
@@ -57,8 +54,8 @@ int defaultImportConnections();
 
 // Loads an SQL file (a dump as mysqldump writes it, with or without velmar's head and tail)
 // with the same outcome as "mysql --database=<database> < path", spreading the rows over several
-// connections. Blocks until the load ends; the database must exist. A scan for client commands
-// runs ahead of the load: nothing at or after one is sent.
+// connections. Blocks until the load ends; the database must exist. Nothing at or after a client
+// command is sent.
 LoadResult loadSqlFile(const QString &path, const LoadTarget &target, const LoadOptions &options);
 
 }  // namespace velmar

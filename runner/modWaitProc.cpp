@@ -121,7 +121,10 @@ RunResult RunAndWait(const QString &file, const QStringList &arguments, const QS
         }
         if (awaitingOutput) {
             awaitingOutput = QFileInfo(options.stdoutFile).size() == 0;
-            if (awaitingOutput && sinceStart.elapsed() > options.firstOutputTimeoutMs) {
+            // What waits for the first output (the import that follows a dump) starts at once.
+            if (!awaitingOutput)
+                report();
+            else if (sinceStart.elapsed() > options.firstOutputTimeoutMs) {
                 process.kill();
                 process.waitForFinished(-1);
                 result.timedOut = true;
@@ -141,7 +144,7 @@ RunResult RunAndWait(const QString &file, const QStringList &arguments, const QS
         if (!inputDone && process.bytesToWrite() > 0)
             process.waitForBytesWritten(kPollMs);
         else
-            process.waitForFinished(kPollMs);
+            process.waitForFinished(awaitingOutput ? kPollMs / 10 : kPollMs);
         keepTail(result.errorOutput, process.readAllStandardError());
         report();
     }

@@ -319,11 +319,9 @@ private slots:
         JobFixture::dropDatabase("keep_me");
         JobFixture::dropDatabase("pelsar_broken");
         QCOMPARE(TestServer::exec("CREATE DATABASE keep_me; CREATE TABLE keep_me.precious (a INT); "
-                                  "CREATE DATABASE pelsar_broken; CREATE TABLE pelsar_broken.a_rows (id INT PRIMARY KEY); "
-                                  "INSERT INTO pelsar_broken.a_rows SELECT seq FROM seq_1_to_100000; "
-                                  "CREATE TABLE pelsar_broken.gone (id INT); "
-                                  "CREATE VIEW pelsar_broken.z_broken AS SELECT id FROM pelsar_broken.gone; "
-                                  "DROP TABLE pelsar_broken.gone"),
+                                  "CREATE DATABASE pelsar_broken; USE pelsar_broken; CREATE TABLE a_rows (id INT PRIMARY KEY); "
+                                  "INSERT INTO a_rows SELECT seq FROM seq_1_to_100000; CREATE TABLE gone (id INT); "
+                                  "CREATE VIEW z_broken AS SELECT id FROM gone; DROP TABLE gone"),
                  QString());
         writeFile(dumpDir() + "/pelsar_broken_2.sql", "earlier rewrite");
         CopyRequest r = JobFixture::request(m_work, "pelsar_", "broken", "keep_me");
