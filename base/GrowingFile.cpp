@@ -1,35 +1,27 @@
 #include "GrowingFile.h"
 
 #include <chrono>
+#include <thread>
 
 namespace velmar {
 
 void GrowingFile::publish(qint64 size)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_size = std::max(m_size, size);
-    }
-    m_grown.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_size = std::max(m_size, size);
 }
 
 void GrowingFile::finish()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_finished = true;
-    }
-    m_grown.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_finished = true;
 }
 
 void GrowingFile::fail(const QString &why)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_error.isEmpty())
-            m_error = why.isEmpty() ? QStringLiteral("the file was not completed") : why;
-    }
-    m_grown.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_error.isEmpty())
+        m_error = why.isEmpty() ? QStringLiteral("the file was not completed") : why;
 }
 
 bool GrowingFile::finished() const
@@ -58,7 +50,11 @@ qint64 GrowingFile::waitPast(qint64 offset, const std::function<bool()> &stopped
             *error = QStringLiteral("stopped while waiting for the rest of the file");
             return -1;
         }
-        m_grown.wait_for(lock, std::chrono::milliseconds(100));
+        // A short sleep rather than a timed wait on a condition: under Wine, a timed wait on a
+        // connection's thread kept the program from ending after the load.
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        lock.lock();
     }
 }
 

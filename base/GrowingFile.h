@@ -4,7 +4,6 @@
 #include <QIODevice>
 #include <QString>
 
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -23,13 +22,12 @@ public:
     qint64 size() const;                // written so far
 
     // Waits until more than offset bytes are written or the file has ended; the size then, or
-    // -1 when the writing failed or stopped() became true (why in *error). stopped is asked
-    // every tenth of a second.
+    // -1 when the writing failed or stopped() became true (why in *error). Both are looked at
+    // every few milliseconds.
     qint64 waitPast(qint64 offset, const std::function<bool()> &stopped, QString *error);
 
 private:
     mutable std::mutex m_mutex;
-    std::condition_variable m_grown;
     qint64 m_size = 0;
     bool m_finished = false;
     QString m_error;

@@ -21,16 +21,14 @@
 #include <QLockFile>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QThread>
 #include <QScopeGuard>
 #include <QStorageInfo>
 
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <system_error>
-#include <thread>
 
 namespace velmar {
 
@@ -66,27 +64,27 @@ QString megabytes(qint64 bytes)
 
 }  // namespace
 
-// The import of a full copy, loading the rewritten dump while both are still being written.
+// The import of a full copy: the rewritten dump, loaded while both are still being written.
 struct CopyJob::FollowingImport {
     FollowingImport(const QString &dump, const QString &out) : rewrite(dump, out) {}
-    ~FollowingImport()
-    {
-        rewrite.abandon(QStringLiteral("the copy stopped before the dump was complete"));
-        if (loader.joinable())
-            loader.join();
-    }
 
     FollowingRewrite rewrite;
-    RewriteOutcome rewriteFailed = RewriteOutcome::Done;  // a pump that failed, for the rewrite step
+    RewriteOutcome rewriteFailed = RewriteOutcome::Done;  // for the rewrite step
     QString database;  // loaded into
     bool staged = false;
-    std::thread loader;
-    LoadResult result;                // once ended
-    std::atomic<qint64> loaded{0};
-    bool ended = false;  // under endLock
-    std::mutex endLock;
-    std::condition_variable endCv;
-    QElapsedTimer clock;
+    LoadResult result;  // once the dump step has run the load
+};
+
+// The dump of a full copy runs on a thread of its own while the copy's thread loads what it has
+// written. Only the dump's thread touches the rewrite until it ends (under lock, ended then).
+struct DumpRun {
+    std::mutex lock;
+    bool ended = false;
+    FollowingRewrite *rewrite = nullptr;  // once the import follows
+    RewriteOutcome rewriteFailed = RewriteOutcome::Done;
+    std::atomic_bool stop{false};
+    std::atomic<qint64> written{0};
+    RunResult result;
 };
 
 void AddLog(const QString &line)
@@ -426,45 +424,23 @@ bool CopyJob::SETP_DBDump()
                                                     SourceDBName()};
         RunOptions options;
         options.stdoutFile = partial;  // an earlier dump stays until this one has succeeded
-        // Stopped on a cancel, or when the import that follows the dump could not begin.
-        std::atomic_bool stop{false};
-        std::exception_ptr followError;
-        bool followRefused = false;
-        options.cancel = &stop;
         // This dump program has no connect timeout: its first output (the dump's header) comes
         // once it has reached the server, so a source that never answers stops it here.
         options.firstOutputTimeoutMs = kDumpFirstOutputMs;
-        QElapsedTimer t;
-        t.start();
-        options.progress = [&](qint64 written, qint64) {
-            if (isCancelled())
-                stop = true;
-            // The first bytes mean the source answers: the import begins beside the dump.
-            if (m_followDump && !m_following && written > 0 && !stop) {
-                try {
-                    followRefused = !startFollowingImport();
-                } catch (...) {
-                    followError = std::current_exception();
-                    followRefused = true;
-                }
-                if (followRefused)
-                    stop = true;
-            }
-            FollowingImport *f = m_following.get();
-            if (!f) {
+        const QString program = findProgram(dumpProgramName(), m_request.programFolder);
+        RunResult run;
+        std::exception_ptr followError;
+        if (m_followDump) {
+            run = dumpWhileLoading(program, arguments, options, followError);
+        } else {
+            options.cancel = &m_cancel;
+            QElapsedTimer t;
+            t.start();
+            options.progress = [&](qint64 written, qint64) {
                 emit progress(CopyStage::Dump, written, -1, bytesPerSecond(written, t));
-                return;
-            }
-            if (f->rewriteFailed == RewriteOutcome::Done) {
-                f->rewriteFailed = f->rewrite.pump();
-                // The rewrite step reports it once the dump is done; the load stops now.
-                if (f->rewriteFailed != RewriteOutcome::Done)
-                    f->rewrite.abandon(f->rewrite.errorString());
-            }
-            emit progress(CopyStage::Import, f->loaded, -1, bytesPerSecond(f->loaded, f->clock));
-        };
-        const RunResult run = RunAndWait(findProgram(dumpProgramName(), m_request.programFolder), arguments,
-                                         m_request.programFolder, true, false, options);
+            };
+            run = RunAndWait(program, arguments, m_request.programFolder, true, false, options);
+        }
         if (followError || run.cancelled || !run.succeeded())
             abandonFollowingImport();  // before the box: the load is dropped, the old database stays
         if (followError) {
@@ -479,11 +455,6 @@ bool CopyJob::SETP_DBDump()
             QFile::remove(partial);
             throw programError(dumpProgramName(), run);
         }
-        if (FollowingImport *f = m_following.get(); f && f->rewriteFailed == RewriteOutcome::Done) {
-            f->rewriteFailed = f->rewrite.drain();
-            if (f->rewriteFailed != RewriteOutcome::Done)
-                f->rewrite.abandon(f->rewrite.errorString());
-        }
         // Replaces an earlier dump in one step: it stays whole until this one is in place.
         QString renameError;
         if (!replaceFile(partial, target, &renameError)) {
@@ -492,6 +463,99 @@ bool CopyJob::SETP_DBDump()
         }
         return true;
     }).value_or(false);
+}
+
+RunResult CopyJob::dumpWhileLoading(const QString &program, const QStringList &arguments, RunOptions options,
+                                    std::exception_ptr &followError)
+{
+    DumpRun run;
+    options.cancel = &run.stop;
+    options.progress = [this, &run](qint64 written, qint64) {
+        if (isCancelled())
+            run.stop = true;
+        run.written = written;
+        std::lock_guard<std::mutex> lock(run.lock);
+        if (run.rewrite && run.rewriteFailed == RewriteOutcome::Done) {
+            run.rewriteFailed = run.rewrite->pump();
+            // The rewrite step reports it once the dump is done; the load stops now.
+            if (run.rewriteFailed != RewriteOutcome::Done)
+                run.rewrite->abandon(run.rewrite->errorString());
+        }
+    };
+    // Once the dump has ended, the rest of it and the tail bring the load to its end.
+    const auto endRewrite = [&run] {
+        FollowingRewrite *w = run.rewrite;
+        if (!w)
+            return;
+        if (run.result.cancelled || !run.result.succeeded())
+            return w->abandon(QStringLiteral("the dump did not complete"));
+        if (run.rewriteFailed == RewriteOutcome::Done)
+            run.rewriteFailed = w->drain();
+        if (run.rewriteFailed == RewriteOutcome::Done)
+            run.rewriteFailed = w->finish();
+        if (run.rewriteFailed != RewriteOutcome::Done)
+            w->abandon(w->errorString());
+    };
+    const std::unique_ptr<QThread> dumper(QThread::create([&] {
+        RunResult result = RunAndWait(program, arguments, m_request.programFolder, true, false, options);
+        std::lock_guard<std::mutex> lock(run.lock);
+        run.result = std::move(result);
+        run.ended = true;
+        endRewrite();
+    }));
+    dumper->setObjectName(QStringLiteral("dump"));
+    dumper->start();
+    // However the copy leaves this function, the dump's thread has ended first.
+    const auto joined = qScopeGuard([&] {
+        run.stop = true;
+        dumper->wait();
+    });
+
+    // The first bytes mean the source answers: the rewrite and the import begin beside the dump.
+    QElapsedTimer t;
+    t.start();
+    for (bool ended = false; !ended && run.written == 0; dumper->wait(10)) {
+        std::lock_guard<std::mutex> lock(run.lock);
+        ended = run.ended;
+    }
+    bool refused = false;  // the import could not begin: its box has been shown
+    if (run.written > 0 && !isCancelled()) {
+        try {
+            refused = !startFollowingImport();
+        } catch (...) {
+            followError = std::current_exception();
+        }
+        if (m_following) {
+            std::lock_guard<std::mutex> lock(run.lock);
+            run.rewrite = &m_following->rewrite;
+            if (run.ended)  // a dump shorter than the first look at it
+                endRewrite();
+        }
+    }
+    if (m_following) {
+        // Loaded here, on the copy's own thread, while the dump goes on.
+        LoadOptions load = loadOptions();
+        load.growing = m_following->rewrite.file();
+        t.start();
+        load.progress = [&](qint64 done, qint64 total) {
+            emit progress(CopyStage::Import, done, total, bytesPerSecond(done, t));
+        };
+        m_following->result = loadSqlFile(editedFilePath() + QStringLiteral(".part"),
+                                          LoadTarget{kLocalHost, kRootUser, kRootPassword, m_following->database}, load);
+    } else if (refused || followError) {
+        run.stop = true;
+    }
+    // The dump goes on to its end, so that its files are whole whatever the load did.
+    while (!dumper->wait(100)) {
+        if (isCancelled())
+            run.stop = true;
+    }
+    if (m_following)
+        m_following->rewriteFailed = run.rewriteFailed;
+    RunResult result = run.result;
+    if (refused)
+        result.cancelled = true;
+    return result;
 }
 
 bool CopyJob::STEP_EditSQLFile()
@@ -503,7 +567,7 @@ bool CopyJob::STEP_EditSQLFile()
             // Written while the dump was: only the tail is left.
             if (f->rewriteFailed == RewriteOutcome::ReadFailed)
                 throw fileError(err::InputPastEnd, input);
-            if (f->rewriteFailed != RewriteOutcome::Done || f->rewrite.finish() != RewriteOutcome::Done)
+            if (f->rewriteFailed != RewriteOutcome::Done)
                 throw fileError(err::DiskFull, output, f->rewrite.errorString());
             AddLog(output + QStringLiteral(" / Tail AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteTail));
             return true;
@@ -671,21 +735,7 @@ bool CopyJob::startFollowingImport()
     if (isCancelled() || !createDatabase(f->database))
         return false;  // the refusal has been shown
     AddLog(clientCommandLine(output, f->database));
-    LoadOptions options = loadOptions();
-    options.growing = f->rewrite.file();
-    FollowingImport *raw = f.get();
-    options.progress = [raw](qint64 done, qint64) { raw->loaded = done; };
-    AddLog(QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개, 덤프와 동시에)").arg(options.connections));
-    raw->clock.start();
-    const LoadTarget target{kLocalHost, kRootUser, kRootPassword, f->database};
-    const QString path = output + QStringLiteral(".part");
-    raw->loader = std::thread([raw, options, target, path] {
-        LoadResult r = loadSqlFile(path, target, options);
-        std::lock_guard<std::mutex> lock(raw->endLock);
-        raw->result = std::move(r);
-        raw->ended = true;
-        raw->endCv.notify_all();
-    });
+    AddLog(QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개, 덤프와 동시에)").arg(loadOptions().connections));
     m_following = std::move(f);
     return true;
 }
@@ -704,20 +754,9 @@ void CopyJob::abandonFollowingImport()
     });
 }
 
-LoadResult CopyJob::awaitFollowingImport(const QString &file)
+LoadResult CopyJob::followedImportResult(const QString &file)
 {
     const std::unique_ptr<FollowingImport> f = std::move(m_following);
-    const qint64 total = f->rewrite.file()->size();
-    // Bounded by the load itself, which sees a cancel too.
-    for (;;) {
-        {
-            std::unique_lock<std::mutex> lock(f->endLock);
-            if (f->endCv.wait_for(lock, std::chrono::milliseconds(100), [&] { return f->ended; }))
-                break;
-        }
-        emit progress(CopyStage::Import, f->loaded, total, bytesPerSecond(f->loaded, f->clock));
-    }
-    f->loader.join();
     LoadResult r = f->result;
     // Named as the file is named once complete.
     r.message.replace(file + QStringLiteral(".part"), file);
@@ -730,7 +769,7 @@ bool CopyJob::loadDump(const QString &file, const QString &database)
 {
     LoadResult r;
     if (m_following) {
-        r = awaitFollowingImport(file);
+        r = followedImportResult(file);
     } else {
         AddLog(clientCommandLine(file, database));
         if (!fileExists(file))

@@ -2,11 +2,13 @@
 
 #include "CopyRequest.h"
 #include "SqlLoader.h"
+#include "modWaitProc.h"
 
 #include <QObject>
 #include <QString>
 
 #include <atomic>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -105,7 +107,10 @@ private:
     // commands); false when cancelled, an error is raised.
     bool loadDump(const QString &file, const QString &database);
     LoadOptions loadOptions() const;
-    LoadResult awaitFollowingImport(const QString &file);  // then the file is in its place
+    LoadResult followedImportResult(const QString &file);  // then the file is in its place
+    // Runs the dump on a thread of its own and, from its first output, loads what it writes.
+    RunResult dumpWhileLoading(const QString &program, const QStringList &arguments, RunOptions options,
+                               std::exception_ptr &followError);
     QString foreignKeyScript() const;
     bool runForeignKeys(const QString &script, const QString &database);
     bool runClient(const QString &inputFile, const QString &database, CopyStage stage, bool logCommand = true);
