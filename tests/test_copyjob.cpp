@@ -343,6 +343,34 @@ private slots:
         JobFixture::dropDatabase("pelsar_broken");
     }
 
+    void cancelWhileLoadingBesideTheDump()
+    {
+        JobFixture::dropDatabase("keep_me");
+        QCOMPARE(TestServer::exec("CREATE DATABASE keep_me; CREATE TABLE keep_me.precious (a INT)"), QString());
+        writeFile(dumpDir() + "/pelsar_abc_2.sql", "earlier rewrite");
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "abc", "keep_me");
+        r.existDBDel = true;
+        RecordingMessenger rec;
+        CopyJob job(r);
+        // The load reports its first bytes while the dump may still be running.
+        connect(&job, &CopyJob::progress, &job, [&job](CopyStage stage) {
+            if (stage == CopyStage::Import)
+                job.cancel();
+        });
+        QVERIFY(!job.ProcCopy());
+        const QString staging = stagingDatabaseName("keep_me");
+        QCOMPARE(rec.logEntries().mid(rec.logEntries().size() - 2),
+                 (QStringList{"가져오기를 마치지 못해 임시 DB(" + staging + ")를 삭제했습니다. 기존 DB(keep_me)는 그대로입니다.",
+                              "복사가 취소되었습니다."}));
+        QCOMPARE(rec.messageTexts(), QStringList{});
+        QCOMPARE(JobFixture::rowCounts("keep_me").keys(), QStringList{"precious"});
+        QVERIFY(!JobFixture::databaseExists(staging));
+        // The dump may have ended before the cancel: a whole dump stays, partial files do not.
+        QCOMPARE(QDir(dumpDir()).entryList({"*.part"}, QDir::Files), QStringList{});
+        QCOMPARE(fileContent(dumpDir() + "/pelsar_abc_2.sql"), QByteArray("earlier rewrite"));
+        JobFixture::dropDatabase("keep_me");
+    }
+
     void quotedDumpOptions()
     {
         JobFixture::dropDatabase("where_copy");

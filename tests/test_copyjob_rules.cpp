@@ -1,6 +1,8 @@
 // Rules of the copy job that need no server: validation, names, the rewrite, the clock.
 #include "CopyJob.h"
 #include "DumpFolder.h"
+#include "DumpRewrite.h"
+#include "GrowingFile.h"
 #include "modMySQL_Func_lite.h"
 #include "PlatformText.h"
 #include "RecordingMessenger.h"
@@ -343,6 +345,58 @@ private slots:
                  (QStringList{path + " / Head AddLine...\r\n\r\nSET AUTOCOMMIT = 0;\r\nSET FOREIGN_KEY_CHECKS=0;\r\n",
                               path + " / Tail AddLine...\r\n\r\nSET FOREIGN_KEY_CHECKS = 1;\r\nCOMMIT;\r\nSET AUTOCOMMIT = 1;\r\n"}));
         QCOMPARE(dumpFiles(dir.path()), (QStringList{"pelsar_abc.sql", "pelsar_abc_2.sql"}));
+    }
+
+    // The rewrite that follows a dump still being written: a reader that follows it gets the same
+    // bytes as the rewrite of the finished dump, and the file takes its name only when committed.
+    void followingRewrite()
+    {
+        QFETCH(QByteArray, dump);
+        QTemporaryDir dir;
+        const QString in = dir.filePath("d.sql"), out = dir.filePath("d_2.sql");
+        FollowingRewrite rewrite(in, out + ".part");
+        QVERIFY(rewrite.begin());
+        QByteArray read;
+        std::thread reader([&] {
+            GrowingFileReader device(out + ".part", rewrite.file(), {});
+            QVERIFY(device.open(QIODevice::ReadOnly));
+            for (QByteArray block; !(block = device.read(65536)).isEmpty();)
+                read += block;
+        });
+        QFile written(in);
+        QVERIFY(written.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        for (qsizetype at = 0; at < dump.size(); at += 1000003) {
+            written.write(dump.mid(at, 1000003));
+            QCOMPARE(rewrite.pump(), RewriteOutcome::Done);
+        }
+        QCOMPARE(rewrite.drain(), RewriteOutcome::Done);
+        QCOMPARE(rewrite.finish(), RewriteOutcome::Done);
+        reader.join();
+        QVERIFY(read == kHead + dump + kTail);
+        QVERIFY(!QFile::exists(out));
+        QVERIFY(rewrite.commit(out));
+        QVERIFY(fileContent(out) == read);
+    }
+    void followingRewrite_data() { rewrite_data(); }
+
+    // A rewrite given up on stops its reader with the reason and leaves no file behind.
+    void abandonedFollowingRewrite()
+    {
+        QTemporaryDir dir;
+        QString why;
+        {
+            FollowingRewrite rewrite(dir.filePath("d.sql"), dir.filePath("d_2.sql.part"));
+            QVERIFY(rewrite.begin());
+            GrowingFileReader device(dir.filePath("d_2.sql.part"), rewrite.file(), {});
+            QVERIFY(device.open(QIODevice::ReadOnly));
+            QVERIFY(device.read(1000) == kHead);
+            std::thread stopper([&] { rewrite.abandon("the dump stopped"); });
+            QCOMPARE(device.read(1000), QByteArray());
+            why = device.errorString();
+            stopper.join();
+        }
+        QCOMPARE(why, QString("the dump stopped"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{});
     }
 
     void rewriteFailures_data()
