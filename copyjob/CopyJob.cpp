@@ -68,11 +68,9 @@ QString megabytes(qint64 bytes)
 struct CopyJob::FollowingImport {
     FollowingImport(const QString &dump, const QString &out) : rewrite(dump, out) {}
 
-    FollowingRewrite rewrite;
-    RewriteOutcome rewriteFailed = RewriteOutcome::Done;  // for the rewrite step
-    QString database;  // loaded into
-    bool staged = false;
-    LoadResult result;  // once the dump step has run the load
+    FollowingRewrite rewrite;  // its outcome is the rewrite step's
+    bool staged = false;       // loads into the staging database
+    LoadResult result;         // once the dump step has run the load
 };
 
 // The dump of a full copy runs on a thread of its own while the copy's thread loads what it has
@@ -81,7 +79,6 @@ struct DumpRun {
     std::mutex lock;
     bool ended = false;
     FollowingRewrite *rewrite = nullptr;  // once the import follows
-    RewriteOutcome rewriteFailed = RewriteOutcome::Done;
     std::atomic_bool stop{false};
     std::atomic<qint64> written{0};
     RunResult result;
@@ -474,13 +471,10 @@ RunResult CopyJob::dumpWhileLoading(const QString &program, const QStringList &a
         if (isCancelled())
             run.stop = true;
         run.written = written;
+        // A failure stops the load now; the rewrite step reports it once the dump is done.
         std::lock_guard<std::mutex> lock(run.lock);
-        if (run.rewrite && run.rewriteFailed == RewriteOutcome::Done) {
-            run.rewriteFailed = run.rewrite->pump();
-            // The rewrite step reports it once the dump is done; the load stops now.
-            if (run.rewriteFailed != RewriteOutcome::Done)
-                run.rewrite->abandon(run.rewrite->errorString());
-        }
+        if (run.rewrite)
+            run.rewrite->pump();
     };
     // Once the dump has ended, the rest of it and the tail bring the load to its end.
     const auto endRewrite = [&run] {
@@ -489,12 +483,8 @@ RunResult CopyJob::dumpWhileLoading(const QString &program, const QStringList &a
             return;
         if (run.result.cancelled || !run.result.succeeded())
             return w->abandon(QStringLiteral("the dump did not complete"));
-        if (run.rewriteFailed == RewriteOutcome::Done)
-            run.rewriteFailed = w->drain();
-        if (run.rewriteFailed == RewriteOutcome::Done)
-            run.rewriteFailed = w->finish();
-        if (run.rewriteFailed != RewriteOutcome::Done)
-            w->abandon(w->errorString());
+        w->drain();
+        w->finish();
     };
     const std::unique_ptr<QThread> dumper(QThread::create([&] {
         RunResult result = RunAndWait(program, arguments, m_request.programFolder, true, false, options);
@@ -512,11 +502,7 @@ RunResult CopyJob::dumpWhileLoading(const QString &program, const QStringList &a
     });
 
     // The first bytes mean the source answers: the rewrite and the import begin beside the dump.
-    QElapsedTimer t;
-    t.start();
-    for (bool ended = false; !ended && run.written == 0; dumper->wait(10)) {
-        std::lock_guard<std::mutex> lock(run.lock);
-        ended = run.ended;
+    while (run.written == 0 && !dumper->wait(10)) {
     }
     bool refused = false;  // the import could not begin: its box has been shown
     if (run.written > 0 && !isCancelled()) {
@@ -536,12 +522,9 @@ RunResult CopyJob::dumpWhileLoading(const QString &program, const QStringList &a
         // Loaded here, on the copy's own thread, while the dump goes on.
         LoadOptions load = loadOptions();
         load.growing = m_following->rewrite.file();
-        t.start();
-        load.progress = [&](qint64 done, qint64 total) {
-            emit progress(CopyStage::Import, done, total, bytesPerSecond(done, t));
-        };
         m_following->result = loadSqlFile(editedFilePath() + QStringLiteral(".part"),
-                                          LoadTarget{kLocalHost, kRootUser, kRootPassword, m_following->database}, load);
+                                          LoadTarget{kLocalHost, kRootUser, kRootPassword, loadDatabase(m_following->staged)},
+                                          load);
     } else if (refused || followError) {
         run.stop = true;
     }
@@ -550,8 +533,6 @@ RunResult CopyJob::dumpWhileLoading(const QString &program, const QStringList &a
         if (isCancelled())
             run.stop = true;
     }
-    if (m_following)
-        m_following->rewriteFailed = run.rewriteFailed;
     RunResult result = run.result;
     if (refused)
         result.cancelled = true;
@@ -564,10 +545,10 @@ bool CopyJob::STEP_EditSQLFile()
     const QString output = editedFilePath();
     return guarded(QStringLiteral("STEP_EditSQLFile"), kModMain, [&] {
         if (FollowingImport *f = m_following.get()) {
-            // Written while the dump was: only the tail is left.
-            if (f->rewriteFailed == RewriteOutcome::ReadFailed)
+            // Written while the dump was, tail included.
+            if (f->rewrite.outcome() == RewriteOutcome::ReadFailed)
                 throw fileError(err::InputPastEnd, input);
-            if (f->rewriteFailed != RewriteOutcome::Done)
+            if (f->rewrite.outcome() != RewriteOutcome::Done)
                 throw fileError(err::DiskFull, output, f->rewrite.errorString());
             AddLog(output + QStringLiteral(" / Tail AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteTail));
             return true;
@@ -707,13 +688,23 @@ QString CopyJob::clientCommandLine(const QString &inputFile, const QString &data
                       kRootPassword);
 }
 
-LoadOptions CopyJob::loadOptions() const
+LoadOptions CopyJob::loadOptions()
 {
     LoadOptions options;
     options.connections = m_request.importConnections > 0 ? m_request.importConnections
                                                           : defaultImportConnections();
     options.cancel = &m_cancel;
+    QElapsedTimer clock;
+    clock.start();
+    options.progress = [this, clock](qint64 done, qint64 total) {
+        emit progress(CopyStage::Import, done, total, bytesPerSecond(done, clock));
+    };
     return options;
+}
+
+QString CopyJob::loadDatabase(bool staged) const
+{
+    return staged ? stagingDatabaseName(NewDBName()) : NewDBName();
 }
 
 bool CopyJob::startFollowingImport()
@@ -731,10 +722,9 @@ bool CopyJob::startFollowingImport()
     AddLog(QStringLiteral("Import..."));
     // The room for an old database beside its replacement was judged before the dump began.
     f->staged = m_replaceExisting;
-    f->database = f->staged ? stagingDatabaseName(NewDBName()) : NewDBName();
-    if (isCancelled() || !createDatabase(f->database))
+    if (isCancelled() || !createDatabase(loadDatabase(f->staged)))
         return false;  // the refusal has been shown
-    AddLog(clientCommandLine(output, f->database));
+    AddLog(clientCommandLine(output, loadDatabase(f->staged)));
     AddLog(QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개, 덤프와 동시에)").arg(loadOptions().connections));
     m_following = std::move(f);
     return true;
@@ -744,12 +734,10 @@ void CopyJob::abandonFollowingImport()
 {
     if (!m_following)
         return;
-    std::unique_ptr<FollowingImport> f = std::move(m_following);
-    const QString database = f->database;
-    const bool staged = f->staged;
-    f.reset();  // the load has stopped and the partial rewrite is gone
+    const bool staged = m_following->staged;
+    m_following.reset();  // the load has stopped: the partial rewrite goes
     guarded(QStringLiteral("SETP_DBImport"), kModMain, [&] {
-        discardLoad(database, staged);
+        discardLoad(loadDatabase(staged), staged);
         return true;
     });
 }
@@ -774,12 +762,7 @@ bool CopyJob::loadDump(const QString &file, const QString &database)
         AddLog(clientCommandLine(file, database));
         if (!fileExists(file))
             throw fileError(err::FileNotFound, file);
-        LoadOptions options = loadOptions();
-        QElapsedTimer t;
-        t.start();
-        options.progress = [&](qint64 done, qint64 total) {
-            emit progress(CopyStage::Import, done, total, bytesPerSecond(done, t));
-        };
+        const LoadOptions options = loadOptions();
         AddLog(QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개)").arg(options.connections));
         r = loadSqlFile(file, LoadTarget{kLocalHost, kRootUser, kRootPassword, database}, options);
     }
@@ -1001,7 +984,7 @@ bool CopyJob::SETP_DBImport()
         if (!following && m_replaceExisting && !roomBesideOld(QFileInfo(file).size()))
             return false;
         const bool staged = following ? m_following->staged : m_replaceExisting;
-        const QString loadInto = staged ? stagingDatabaseName(NewDBName()) : NewDBName();
+        const QString loadInto = loadDatabase(staged);
         if (!following && (isCancelled() || !createDatabase(loadInto)))
             return false;
         // The foreign-key script is the user's own SQL: one that names a database could reach

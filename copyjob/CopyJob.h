@@ -106,7 +106,8 @@ private:
     // Loads the rewritten dump with velmar's loader (the mysql client for a file of client
     // commands); false when cancelled, an error is raised.
     bool loadDump(const QString &file, const QString &database);
-    LoadOptions loadOptions() const;
+    LoadOptions loadOptions();  // the import's connections, cancel and progress
+    QString loadDatabase(bool staged) const;  // the staging database or the new one
     LoadResult followedImportResult(const QString &file);  // then the file is in its place
     // Runs the dump on a thread of its own and, from its first output, loads what it writes.
     RunResult dumpWhileLoading(const QString &program, const QStringList &arguments, RunOptions options,

@@ -65,16 +65,27 @@ bool FollowingRewrite::begin()
     return write(kRewriteHead);
 }
 
+RewriteOutcome FollowingRewrite::failed(RewriteOutcome outcome)
+{
+    m_outcome = outcome;
+    if (m_error.isEmpty())
+        m_error = outcome == RewriteOutcome::ReadFailed ? m_dump.errorString() : m_out.errorString();
+    m_file->fail(m_error);
+    return outcome;
+}
+
 RewriteOutcome FollowingRewrite::pump()
 {
+    if (m_outcome != RewriteOutcome::Done)
+        return m_outcome;
     if (!m_dump.isOpen() && !m_dump.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return RewriteOutcome::Done;  // not made yet
     for (;;) {
         const QByteArray block = m_dump.read(kCopyBlock);
         if (block.isEmpty())
-            return m_dump.error() == QFileDevice::NoError ? RewriteOutcome::Done : RewriteOutcome::ReadFailed;
+            return m_dump.error() == QFileDevice::NoError ? RewriteOutcome::Done : failed(RewriteOutcome::ReadFailed);
         if (!write(block))
-            return RewriteOutcome::WriteFailed;
+            return failed(RewriteOutcome::WriteFailed);
     }
 }
 
@@ -82,15 +93,17 @@ RewriteOutcome FollowingRewrite::drain()
 {
     const RewriteOutcome outcome = pump();
     if (!m_dump.isOpen() && outcome == RewriteOutcome::Done)
-        return RewriteOutcome::ReadFailed;  // the dump is not there
+        return failed(RewriteOutcome::ReadFailed);  // the dump is not there
     m_dump.close();
     return outcome;
 }
 
 RewriteOutcome FollowingRewrite::finish()
 {
+    if (m_outcome != RewriteOutcome::Done)
+        return m_outcome;
     if (!write(kRewriteTail))
-        return RewriteOutcome::WriteFailed;
+        return failed(RewriteOutcome::WriteFailed);
     m_out.close();
     m_file->finish();
     return RewriteOutcome::Done;

@@ -30,7 +30,8 @@ RewriteOutcome rewriteDump(QIODevice &in, QIODevice &out, qint64 total,
 // The same rewrite while the dump is still being written, so that the import can follow it:
 // the head at once, at each pump what the dump has added since, the tail once the dump has
 // ended. What is written goes straight to the file and is then published for its readers.
-// A rewrite that is not committed is removed when it goes (its readers must have closed it).
+// The first failure stops the readers and every later step; outcome() keeps it. A rewrite that
+// is not committed is removed when it goes (its readers must have closed it).
 class FollowingRewrite {
 public:
     FollowingRewrite(const QString &dumpPath, const QString &outPath);
@@ -38,6 +39,7 @@ public:
 
     std::shared_ptr<GrowingFile> file() const { return m_file; }
     QString errorString() const { return m_error; }
+    RewriteOutcome outcome() const { return m_outcome; }  // Done, or the first failure
 
     bool begin();              // creates the file and writes the head
     RewriteOutcome pump();     // copies what the dump has added
@@ -48,12 +50,14 @@ public:
 
 private:
     bool write(const QByteArray &bytes);
+    RewriteOutcome failed(RewriteOutcome outcome);
 
     QFile m_dump;
     QFile m_out;
     std::shared_ptr<GrowingFile> m_file;
     qint64 m_written = 0;
     bool m_committed = false;
+    RewriteOutcome m_outcome = RewriteOutcome::Done;
     QString m_error;
 };
 
