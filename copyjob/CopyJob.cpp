@@ -441,21 +441,21 @@ bool CopyJob::SETP_DBDump()
         if (followError || run.cancelled || !run.succeeded())
             abandonFollowingImport();  // before the box: the load is dropped, the old database stays
         if (followError) {
-            QFile::remove(partial);
+            removeFile(partial);
             std::rethrow_exception(followError);
         }
         if (run.cancelled) {
-            QFile::remove(partial);
+            removeFile(partial);
             return false;
         }
         if (!run.succeeded()) {
-            QFile::remove(partial);
+            removeFile(partial);
             throw programError(dumpProgramName(), run);
         }
         // Replaces an earlier dump in one step: it stays whole until this one is in place.
         QString renameError;
         if (!replaceFile(partial, target, &renameError)) {
-            QFile::remove(partial);
+            removeFile(partial);
             throw fileError(err::PathFileAccess, target, renameError);
         }
         return true;
@@ -622,7 +622,7 @@ bool CopyJob::saveSourceCharset()
     return guarded(QStringLiteral("STEP_EditSQLFile"), kModMain, [&] {
         // A dump without a known character set leaves no file from an earlier dump behind.
         if (m_sourceCharset.isEmpty())
-            return !QFileInfo::exists(path) || QFile::remove(path);
+            return removeFile(path);
         QSaveFile out(path);
         if (!out.open(QIODevice::WriteOnly) || out.write(m_sourceCharset.toUtf8() + '\n') < 0
             || !out.commit())

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 #ifdef Q_OS_WIN
@@ -68,18 +69,19 @@ QString userDumpFolder()
                                     + QStringLiteral("/velmar/dump"));
 }
 
-bool replaceFile(const QString &from, const QString &to, QString *error)
-{
+namespace {
+
 #ifdef Q_OS_WIN
-    // Right after the program that wrote it has ended, Windows can still hold the file for a
-    // moment (a virus scanner, the indexer): the rename then fails with a sharing violation.
+// Right after the program that wrote a file has ended, Windows can still hold it for a moment
+// (the child's handle on its way out, a virus scanner, the indexer): a rename or a remove then
+// fails with a sharing violation. attempt is tried again for up to two seconds.
+bool whileHeld(const std::function<bool()> &attempt, QString *error)
+{
     constexpr qint64 kRetryMs = 2000;
-    const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
-    const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+        if (attempt())
             return true;
         const DWORD code = GetLastError();
         if ((code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) || waited.elapsed() > kRetryMs) {
@@ -89,6 +91,18 @@ bool replaceFile(const QString &from, const QString &to, QString *error)
         }
         Sleep(10);
     }
+}
+#endif
+
+}  // namespace
+
+bool replaceFile(const QString &from, const QString &to, QString *error)
+{
+#ifdef Q_OS_WIN
+    const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
+    const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
+    return whileHeld([&] { return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; },
+                     error);
 #else
     std::error_code renameError;
     std::filesystem::rename(std::filesystem::path(from.toStdU16String()),
@@ -96,6 +110,26 @@ bool replaceFile(const QString &from, const QString &to, QString *error)
     if (renameError && error)
         *error = QString::fromStdString(renameError.message());
     return !renameError;
+#endif
+}
+
+bool removeFile(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
+    return whileHeld([&] {
+        if (DeleteFileW(name.c_str()))
+            return true;
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+            return true;
+        SetLastError(code);
+        return false;
+    }, nullptr);
+#else
+    std::error_code removeError;
+    std::filesystem::remove(std::filesystem::path(path.toStdU16String()), removeError);
+    return !removeError;
 #endif
 }
 

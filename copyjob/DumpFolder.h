@@ -23,4 +23,8 @@ QString userDumpFolder();
 // held for a moment is tried again for up to two seconds; error gets the system's reason.
 bool replaceFile(const QString &from, const QString &to, QString *error);
 
+// Removes path; true when it is gone (or was never there). On Windows a file that is held for a
+// moment is tried again for up to two seconds, as for replaceFile.
+bool removeFile(const QString &path);
+
 }  // namespace velmar

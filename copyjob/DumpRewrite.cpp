@@ -40,8 +40,9 @@ FollowingRewrite::~FollowingRewrite()
 {
     m_file->fail(QStringLiteral("the rewrite was abandoned"));
     m_dump.close();
+    m_out.close();
     if (!m_committed)
-        m_out.remove();
+        removeFile(m_out.fileName());
 }
 
 bool FollowingRewrite::write(const QByteArray &bytes)
