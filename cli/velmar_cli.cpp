@@ -8,6 +8,7 @@
 #include "CliMessenger.h"
 #include "CliProgress.h"
 #include "CopyJob.h"
+#include "ProcessSetup.h"
 #include "ProgramInfo.h"
 #include "SettingsStore.h"
 
@@ -57,6 +58,7 @@ CopyRequest rememberedRequest()
 
 int main(int argc, char **argv)
 {
+    prepareProcess();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(programTitle());
     const ProgramVersion v = programVersion();

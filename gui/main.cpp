@@ -1,6 +1,7 @@
 #include "AppIcon.h"
 #include "FrmMain.h"
 #include "GuiMessenger.h"
+#include "ProcessSetup.h"
 #include "ProgramInfo.h"
 #include "QtTranslations.h"
 #include "RunningPrograms.h"
@@ -23,6 +24,7 @@ constexpr int kCopyEndWaitMs = 10000;
 
 int main(int argc, char *argv[])
 {
+    velmar::prepareProcess();
     QApplication app(argc, argv);
     QApplication::setApplicationName(velmar::programTitle());
     // Context menus, standard dialogs and buttons in Korean like the rest of the program.
