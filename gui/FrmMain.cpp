@@ -22,6 +22,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTimer>
 
 namespace velmar {
@@ -37,6 +39,18 @@ int tw(int twips)
 QRect twRect(int left, int top, int width, int height)
 {
     return QRect(tw(left), tw(top), tw(width), tw(height));
+}
+
+// The width at which the button's style has room for its caption on one line. The given widths
+// suit 굴림; 맑은 고딕 (the system's own font) or another style may need more.
+int widthForCaption(QPushButton *button)
+{
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    const QRect face = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    const int missing = button->fontMetrics().horizontalAdvance(button->text()) + 2 - face.width();
+    return button->width() + qMax(0, missing);
 }
 
 // The given client area, and the row added under the buttons for the running copy.
@@ -160,7 +174,6 @@ void FrmMain::buildControls()
     }
 
     Frame1 = group(QStringLiteral("Frame1"), QStringLiteral("작업범위"), twRect(221, 990, 5010, 1005));
-    // Wide enough for "전체해제" on one line in the Korean font; the stages move over with it.
     cmdChkAll = new QPushButton(QStringLiteral("전체해제"), Frame1);
     cmdChkAll->setObjectName(QStringLiteral("cmdChkAll"));
     cmdChkAll->setFont(plain);
@@ -171,6 +184,12 @@ void FrmMain::buildControls()
                           QStringLiteral("&2. DB import(DB생성포함)"), twRect(1245, 450, 2535, 225));
     chkWork[2] = checkBox(Frame1, QStringLiteral("chkWork(2)"), QStringLiteral("&3. 유저생성"),
                           twRect(1245, 675, 2535, 225));
+    // "전체해제" on one line whatever the Korean font and the style; the stages move over with it.
+    if (const int grow = widthForCaption(cmdChkAll) - cmdChkAll->width(); grow > 0) {
+        cmdChkAll->resize(cmdChkAll->width() + grow, cmdChkAll->height());
+        for (QCheckBox *c : chkWork)
+            c->move(c->x() + grow, c->y());
+    }
 
     Frame2 = group(QStringLiteral("Frame2"), QStringLiteral("원본 DATABASE"),
                    twRect(221, 2070, 5010, 1365));
@@ -198,6 +217,9 @@ void FrmMain::buildControls()
                       twRect(180, 705, 780, 180));
     Label4 = label(Frame3, QStringLiteral("Label4"), QStringLiteral(".\\dump\\dbname_2.sql"),
                    twRect(1080, 705, 2055, 180));
+    // The whole file name, in a wider font too, as far as the option field reaches.
+    Label4->resize(qBound(Label4->width(), Label4->sizeHint().width(), txtField[1]->geometry().right() - Label4->x()),
+                   Label4->height());
 
     Frame4 = group(QStringLiteral("Frame4"), QStringLiteral("import"), twRect(221, 4725, 5010, 2040));
     chkField[0] = checkBox(Frame4, QStringLiteral("chkField(0)"), QStringLiteral("외래키 처리"),
