@@ -62,6 +62,58 @@ QStringList hostArguments(const QString &hostText)
     return {QStringLiteral("-h") + hostText};
 }
 
+namespace {
+
+// Whether the dump options take a switch in (its short letter, its long name), the last word
+// that names it deciding ("--skip-routines" after "-R" leaves the routines out again).
+bool optionsTakeIn(const QStringList &words, QChar letter, const QString &name)
+{
+    // Short options of the dump program that take a value: what follows them in a cluster is it.
+    static const QString valued = QStringLiteral("hupPSwrTWoDAV");
+    bool in = false;
+    for (const QString &w : words) {
+        if (w == QStringLiteral("--") + name || w == QStringLiteral("--") + name + QStringLiteral("=1")
+            || w == QStringLiteral("--") + name + QStringLiteral("=TRUE"))
+            in = true;
+        else if (w == QStringLiteral("--skip-") + name || w == QStringLiteral("--") + name + QStringLiteral("=0")
+                 || w == QStringLiteral("--") + name + QStringLiteral("=FALSE"))
+            in = false;
+        else if (w.size() > 1 && w.at(0) == u'-' && w.at(1) != u'-') {
+            for (qsizetype i = 1; i < w.size(); ++i) {
+                if (w.at(i) == letter)
+                    in = true;
+                if (valued.contains(w.at(i)))
+                    break;
+            }
+        }
+    }
+    return in;
+}
+
+}  // namespace
+
+QString leftOutNotice(const QString &dumpOption, int routines, int events)
+{
+    const QStringList words = splitShellWords(dumpOption);
+    QStringList what;
+    QStringList options;
+    if (routines > 0 && !optionsTakeIn(words, u'R', QStringLiteral("routines"))) {
+        what << QStringLiteral("저장 프로시저·함수 %1개").arg(routines);
+        options << QStringLiteral("-R");
+    }
+    if (events > 0 && !optionsTakeIn(words, u'E', QStringLiteral("events"))) {
+        what << QStringLiteral("이벤트 %1개").arg(events);
+        options << QStringLiteral("-E");
+    }
+    if (what.isEmpty())
+        return {};
+    // "-R을", "-E를": the particle follows how the last letter is read.
+    const QString particle = options.last() == QStringLiteral("-E") ? QStringLiteral("를") : QStringLiteral("을");
+    return QStringLiteral("주의: 원본 DB의 ") + what.join(QStringLiteral(", "))
+           + QStringLiteral("는 덤프 옵션에 없어 복사되지 않습니다. option에 ") + options.join(u' ') + particle
+           + QStringLiteral(" 더하면 함께 복사됩니다.");
+}
+
 QString errorSummary(const QByteArray &errorOutput)
 {
     // The client programs write UTF-8 (the server's messages and names), not the code page.

@@ -33,6 +33,11 @@ private:
 // Host arguments for the client programs: -h name, and for name:port the port over TCP.
 QStringList hostArguments(const QString &hostText);
 
+// The log's notice that the dump options leave the source's stored procedures and functions
+// (routines) or events out, with the option that would take them in; empty when nothing is left
+// out. The options are read as the dump program reads them ("-R", "--routines", "-qeR", ...).
+QString leftOutNotice(const QString &dumpOption, int routines, int events);
+
 // The program's own error text, short enough for a message box: the client echoes a failing
 // statement (which can be a whole multi-megabyte INSERT) before its "ERROR" line.
 QString errorSummary(const QByteArray &errorOutput);

@@ -234,6 +234,8 @@ bool CopyJob::runStages()
             }
             return false;
         }
+        if (!m_leftOut.isEmpty())
+            AddLog(m_leftOut);
     }
 
     if (r.stage[1]) {
@@ -272,6 +274,9 @@ bool CopyJob::runStages()
 
     if (!goesOn(true))
         return false;
+    // Said again where a finished copy is read.
+    if (r.stage[0] && !m_leftOut.isEmpty())
+        AddLog(m_leftOut);
     AddLog(QStringLiteral("[Finish] Total Time=") + formatElapsed(clock.elapsed()));
     emit stageStarted(CopyStage::Done);
     msgBox(QStringLiteral("복사완료"));
@@ -351,6 +356,13 @@ DbPresence CopyJob::IsExistDB(const QString &host, const QString &dbName, bool d
             found = databaseExists(dbName);
             if (found == DbPresence::Present && !deleteIfExists) {
                 readSourceCharset(dbName);
+                const QString schema = quoteString(dbName);
+                m_leftOut = leftOutNotice(
+                    m_request.dumpOption,
+                    column(QStringLiteral("SELECT COUNT(*) FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA = ") + schema)
+                        .value(0).toInt(),
+                    column(QStringLiteral("SELECT COUNT(*) FROM information_schema.EVENTS WHERE EVENT_SCHEMA = ") + schema)
+                        .value(0).toInt());
                 bool read = false;
                 const qint64 size = column(QStringLiteral("SELECT COALESCE(SUM(DATA_LENGTH + INDEX_LENGTH), 0) FROM "
                                                           "information_schema.TABLES WHERE TABLE_SCHEMA = ")
@@ -408,7 +420,7 @@ bool CopyJob::SETP_DBDump()
         }
 
         const QString host = m_request.host.trimmed();
-        const QString shown = dumpProgramName() + u' ' + m_request.dumpOption + u' ' + SourceDBName()
+        const QString shown = dumpProgramName() + u' ' + m_request.dumpOption + u' ' + shownWord(SourceDBName())
                               + QStringLiteral(" -h") + host + QStringLiteral(" -uroot -p")
                               + kRootPassword + QStringLiteral(" > ") + target;
         AddLog(maskSecret(shown, kRootPassword));
@@ -419,6 +431,12 @@ bool CopyJob::SETP_DBDump()
                                       + splitShellWords(m_request.dumpOption) + hostArguments(host)
                                       + QStringList{QStringLiteral("-u") + kRootUser, QStringLiteral("--"),
                                                     SourceDBName()};
+        {
+            // Made here, for its owner only; the runner then writes into it.
+            QFile made(partial);
+            if (made.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                restrictToOwner(made);
+        }
         RunOptions options;
         options.stdoutFile = partial;  // an earlier dump stays until this one has succeeded
         // This dump program has no connect timeout: its first output (the dump's header) comes
@@ -567,6 +585,7 @@ bool CopyJob::STEP_EditSQLFile()
         QSaveFile out(output);
         if (!out.open(QIODevice::WriteOnly))
             throw fileError(err::PathFileAccess, output, out.errorString());
+        restrictToOwner(out);
 
         AddLog(output + QStringLiteral(" / Head AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteHead));
         QElapsedTimer t;
@@ -683,7 +702,7 @@ bool CopyJob::runClient(const QString &inputFile, const QString &database, CopyS
 QString CopyJob::clientCommandLine(const QString &inputFile, const QString &database) const
 {
     // The familiar command line, though the dump itself is loaded by velmar's own loader.
-    return maskSecret(clientProgramName() + u' ' + database + QStringLiteral(" -uroot -p") + kRootPassword
+    return maskSecret(clientProgramName() + u' ' + shownWord(database) + QStringLiteral(" -uroot -p") + kRootPassword
                           + QStringLiteral(" < ") + inputFile,
                       kRootPassword);
 }

@@ -131,6 +131,7 @@ private:
     CopyRequest m_request;
     QString m_dumpFolder;  // settled by prepareDumpFolder
     QString m_sourceCharset;  // "<character set> <collation>", when the source check read them
+    QString m_leftOut;        // what the dump options leave out of the source, when anything
     std::atomic_bool m_cancel{false};
     bool m_replaceExisting = false;  // the user agreed to replace the existing local database
     std::atomic_bool m_swapping{false};  // the replaced database is being swapped for its copy

@@ -81,6 +81,22 @@ bool isLocalHost(const QString &hostText)
     return false;
 }
 
+// A host text that names a port ("name:port", "[address]:port") which is not a number from 1 to
+// 65535. A bare IPv6 address (two colons or more) names none.
+bool hasBadPort(const QString &hostText)
+{
+    const QString host = hostText.trimmed();
+    QString name;
+    qint32 port = 0;
+    if (cMySQL::splitHostPort(host, name, port))
+        return false;
+    if (host.startsWith(u'[')) {
+        const qsizetype close = host.indexOf(u']');
+        return close >= 0 && close + 1 < host.size();
+    }
+    return host.count(u':') == 1;
+}
+
 ValidationResult ValidateCopyRequest(const CopyRequest &r)
 {
     auto refuse = [](const QString &message, FieldId focus) {
@@ -91,6 +107,9 @@ ValidationResult ValidateCopyRequest(const CopyRequest &r)
         return refuse(QStringLiteral("작업범위가 선택되지 않았습니다."), FieldId::chkWork0);
     if (r.host.isEmpty())
         return refuse(QStringLiteral("host를 입력하세요."), FieldId::cmbField0);
+    if (hasBadPort(r.host))
+        return refuse(QStringLiteral("HOST의 포트는 1부터 65535까지의 숫자로 입력하세요. [") + r.host.trimmed() + u']',
+                      FieldId::cmbField0);
     if (r.newDB.isEmpty() && r.host == QStringLiteral("localhost"))
         return refuse(
             QStringLiteral("HOST가 localhost일 경우 New DB는 다른 이름으로 반드시 입력되어야 합니다."),

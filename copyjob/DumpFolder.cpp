@@ -133,4 +133,9 @@ bool removeFile(const QString &path)
 #endif
 }
 
+void restrictToOwner(QFileDevice &file)
+{
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
 }  // namespace velmar

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileDevice>
 #include <QString>
 
 namespace velmar {
@@ -26,5 +27,10 @@ bool replaceFile(const QString &from, const QString &to, QString *error);
 // Removes path; true when it is gone (or was never there). On Windows a file that is held for a
 // moment is tried again for up to two seconds, as for replaceFile.
 bool removeFile(const QString &path);
+
+// Makes an open file (or a QSaveFile's file in the making) readable and writable by its owner
+// only: a dump holds the whole database. Where the platform has no such permissions it changes
+// nothing that matters.
+void restrictToOwner(QFileDevice &file);
 
 }  // namespace velmar

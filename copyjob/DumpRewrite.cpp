@@ -63,6 +63,7 @@ bool FollowingRewrite::begin()
         m_error = m_out.errorString();
         return false;
     }
+    restrictToOwner(m_out);
     return write(kRewriteHead);
 }
 

@@ -171,19 +171,21 @@ bool StartDetached(const QString &file, const QStringList &arguments, const QStr
     return process.startDetached();
 }
 
+QString shownWord(const QString &word)
+{
+    if (!word.isEmpty() && !word.contains(u' ') && !word.contains(u'"') && !word.contains(u'\''))
+        return word;
+    QString quoted = word;
+    quoted.replace(u'"', QStringLiteral("\\\""));
+    return u'"' + quoted + u'"';
+}
+
 QString commandLineText(const QString &program, const QStringList &arguments)
 {
     QStringList words;
     words.reserve(arguments.size() + 1);
-    for (const QString &w : QStringList{program} + arguments) {
-        if (w.isEmpty() || w.contains(u' ') || w.contains(u'"') || w.contains(u'\'')) {
-            QString quoted = w;
-            quoted.replace(u'"', QStringLiteral("\\\""));
-            words << u'"' + quoted + u'"';
-        } else {
-            words << w;
-        }
-    }
+    for (const QString &w : QStringList{program} + arguments)
+        words << shownWord(w);
     return words.join(u' ');
 }
 

@@ -54,8 +54,11 @@ RunResult RunAndWait(const QString &file, const QStringList &arguments, const QS
 bool StartDetached(const QString &file, const QStringList &arguments, const QString &directory,
                    bool minimized);
 
-// The command-line shape shown in the log: the words joined by blanks, each word that holds a
-// blank or a quote put in double quotes.
+// One word as a user would type it on a command line: in double quotes when it is empty or
+// holds a blank or a quote (a double quote inside written \").
+QString shownWord(const QString &word);
+
+// The command-line shape shown in the log: the words joined by blanks, each one as shownWord.
 QString commandLineText(const QString &program, const QStringList &arguments);
 
 // Splits an options text into words the way a POSIX shell splits words: blanks separate,

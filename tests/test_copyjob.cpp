@@ -131,6 +131,12 @@ private slots:
                                    "WHERE CONSTRAINT_SCHEMA = 'pelsar_abc_dev'"),
                  QString("1"));
         QCOMPARE(fileContent(edited).size(), fileContent(dump).size() + 107);
+#ifndef Q_OS_WIN
+        // The whole database is in them: nobody but their owner reads them.
+        for (const QString &file : {dump, edited})
+            QCOMPARE(QFile::permissions(file) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+#endif
 
         QVERIFY(JobFixture::canUse("abc", "tq582914", "pelsar_abc_dev"));
         QVERIFY(!JobFixture::canUse("abc", "tq582914", "pelsarXabcXdev"));
@@ -497,6 +503,27 @@ private slots:
         QVERIFY(JobFixture::databaseExists("lookXalike"));
         JobFixture::dropDatabase("lookXalike");
         JobFixture::dropDatabase("look_alike");
+    }
+
+    void routinesLeftOutAreSaid()
+    {
+        JobFixture::createSourceDatabase("pelsar_proc", 3);
+        JobFixture::dropDatabase("proc_dev");
+        QCOMPARE(TestServer::exec("CREATE PROCEDURE pelsar_proc.p1() SELECT 1; "
+                                  "CREATE FUNCTION pelsar_proc.f1() RETURNS INT DETERMINISTIC RETURN 1"),
+                 QString());
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "proc", "proc_dev");
+        r.stage[2] = false;
+        const Outcome o = run(r);
+        QVERIFY(o.copied);
+        const QString notice = "주의: 원본 DB의 저장 프로시저·함수 2개는 덤프 옵션에 없어 복사되지 않습니다. "
+                               "option에 -R을 더하면 함께 복사됩니다.";
+        QCOMPARE(o.log.mid(0, 3), (QStringList{"Check Exist DB...", notice, "Dump..."}));
+        QCOMPARE(o.log.value(o.log.size() - 2), notice);
+        QCOMPARE(TestServer::value("SELECT COUNT(*) FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA = 'proc_dev'"),
+                 QString("0"));
+        JobFixture::dropDatabase("proc_dev");
+        JobFixture::dropDatabase("pelsar_proc");
     }
 
     void unusualNames()

@@ -1,4 +1,5 @@
 // Rules of the copy job that need no server: validation, names, the rewrite, the clock.
+#include "ClientPrograms.h"
 #include "CopyJob.h"
 #include "DumpFolder.h"
 #include "DumpRewrite.h"
@@ -71,6 +72,35 @@ private slots:
         QCOMPARE(formatElapsed(ms), text);
     }
 
+    void leftOut_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("routines");
+        QTest::addColumn<int>("events");
+        QTest::addColumn<QString>("notice");
+        const QString head = "주의: 원본 DB의 ";
+        const QString tail = "는 덤프 옵션에 없어 복사되지 않습니다. option에 ";
+        QTest::newRow("defaults, routines") << "-q -e" << 2 << 0 << head + "저장 프로시저·함수 2개" + tail + "-R을 더하면 함께 복사됩니다.";
+        QTest::newRow("defaults, events") << "-q -e" << 0 << 1 << head + "이벤트 1개" + tail + "-E를 더하면 함께 복사됩니다.";
+        QTest::newRow("defaults, both") << "-q -e" << 3 << 1
+                                        << head + "저장 프로시저·함수 3개, 이벤트 1개" + tail + "-R -E를 더하면 함께 복사됩니다.";
+        QTest::newRow("nothing to leave out") << "-q -e" << 0 << 0 << "";
+        QTest::newRow("-R") << "-q -e -R" << 2 << 0 << "";
+        QTest::newRow("long names") << "--routines --events" << 2 << 1 << "";
+        QTest::newRow("in a cluster") << "-qeRE" << 2 << 1 << "";
+        QTest::newRow("R as a value") << "-q -hR" << 2 << 0 << head + "저장 프로시저·함수 2개" + tail + "-R을 더하면 함께 복사됩니다.";
+        QTest::newRow("skipped again") << "-R --skip-routines -E" << 1 << 1
+                                       << head + "저장 프로시저·함수 1개" + tail + "-R을 더하면 함께 복사됩니다.";
+    }
+    void leftOut()
+    {
+        QFETCH(QString, options);
+        QFETCH(int, routines);
+        QFETCH(int, events);
+        QFETCH(QString, notice);
+        QCOMPARE(leftOutNotice(options, routines, events), notice);
+    }
+
     void validation_data()
     {
         QTest::addColumn<QString>("change");
@@ -122,6 +152,14 @@ private slots:
         QTest::newRow("other loopback address") << "host=127.1.2.3" << same << FieldId::txtField3;
         QTest::newRow("v6 loopback") << "host=::1" << same << FieldId::txtField3;
         QTest::newRow("localhost with port") << "host=localhost:3306" << same << FieldId::txtField3;
+        const QString port = "HOST의 포트는 1부터 65535까지의 숫자로 입력하세요. ";
+        QTest::newRow("port with a letter") << "host=127.0.0.1:3441x" << port + "[127.0.0.1:3441x]" << FieldId::cmbField0;
+        QTest::newRow("port 0") << "host=devdb:0" << port + "[devdb:0]" << FieldId::cmbField0;
+        QTest::newRow("port 65536") << "host=devdb:65536" << port + "[devdb:65536]" << FieldId::cmbField0;
+        QTest::newRow("empty port") << "host=devdb:" << port + "[devdb:]" << FieldId::cmbField0;
+        QTest::newRow("v6 with a bad port") << "host=[fd00::5]:x1" << port + "[[fd00::5]:x1]" << FieldId::cmbField0;
+        QTest::newRow("port 65535") << "host=devdb:65535" << "" << FieldId::None;
+        QTest::newRow("v6 with a port") << "host=[fd00::5]:3307" << "" << FieldId::None;
         QTest::newRow("machine name") << "host=@machine" << same << FieldId::txtField3;
         QTest::newRow("new db typed as the source")
             << "host=localhost;newdb=pelsar_abc" << same << FieldId::txtField3;
