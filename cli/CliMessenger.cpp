@@ -73,17 +73,17 @@ Answer CliMessenger::show(const Message &message)
         return Answer::Yes;
     }
     if (m_in != stdin || !stdinIsTerminal()) {
-        writeText(m_err, QStringLiteral("-> 아니오 (물어볼 터미널이 없습니다; --yes로 답할 수 있습니다)\n"));
+        writeText(m_err, QStringLiteral("-> 아니요 (물어볼 터미널이 없습니다; --yes로 답할 수 있습니다)\n"));
         std::fflush(m_err);
         return Answer::No;
     }
     const bool yesDefault = message.defaultButton == Answer::Yes;
     for (;;) {
-        writeText(m_err, yesDefault ? QStringLiteral("예/아니오 [Y/n]: ") : QStringLiteral("예/아니오 [y/N]: "));
+        writeText(m_err, yesDefault ? QStringLiteral("예/아니요 [Y/n]: ") : QStringLiteral("예/아니요 [y/N]: "));
         std::fflush(m_err);
         char buffer[64];
         if (!std::fgets(buffer, sizeof buffer, m_in)) {
-            writeText(m_err, QStringLiteral("\n-> 아니오\n"));
+            writeText(m_err, QStringLiteral("\n-> 아니요\n"));
             return Answer::No;
         }
         const QString answer = QString::fromLocal8Bit(buffer).trimmed().toLower();

@@ -14,6 +14,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -25,6 +26,24 @@ namespace {
 {
     std::fprintf(stderr, "%s\nvelmar-cli --help로 사용법을 볼 수 있습니다.\n", error.toUtf8().constData());
     std::exit(2);
+}
+
+// The parser's own errors, in the program's language.
+QString usageError(const QCommandLineParser &parser)
+{
+    QStringList unknown;
+    for (const QString &name : parser.unknownOptionNames())
+        unknown << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    if (!unknown.isEmpty())
+        return QStringLiteral("알 수 없는 옵션입니다: ") + unknown.join(QStringLiteral(", "));
+    const QString text = parser.errorText();
+    static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'\\.$"));
+    static const QRegularExpression unexpected(QStringLiteral("^Unexpected value after '(.*)'\\.$"));
+    if (const QRegularExpressionMatch m = missing.match(text); m.hasMatch())
+        return m.captured(1) + QStringLiteral(" 뒤에 값이 없습니다.");
+    if (const QRegularExpressionMatch m = unexpected.match(text); m.hasMatch())
+        return QStringLiteral("값을 받지 않는 옵션입니다: ") + m.captured(1);
+    return text;
 }
 
 // How each option can be written on the command line: -h, --help, ...
@@ -95,7 +114,7 @@ int main(int argc, char **argv)
                        ordUser, noOrdUser, stages, yes, workFolder, importConnections});
     // Parsed here rather than by process(): a usage error is a refused request (exit 2).
     if (!parser.parse(QCoreApplication::arguments()))
-        refuseUsage(parser.errorText());
+        refuseUsage(usageError(parser));
     if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
         parser.showHelp(0);
     if (parser.isSet(versionOption))
@@ -117,11 +136,8 @@ int main(int argc, char **argv)
     }
 
     auto conflict = [&](const QCommandLineOption &a, const QCommandLineOption &b) {
-        if (parser.isSet(a) && parser.isSet(b)) {
-            writeText(stderr, QStringLiteral("--%1 and --%2 exclude each other.\n")
-                                  .arg(a.names().first(), b.names().first()));
-            std::exit(2);
-        }
+        if (parser.isSet(a) && parser.isSet(b))
+            refuseUsage(QStringLiteral("함께 쓸 수 없는 옵션입니다: --%1, --%2").arg(a.names().first(), b.names().first()));
     };
     conflict(fk, noFk);
     conflict(dropExisting, askBeforeDrop);
@@ -157,8 +173,7 @@ int main(int argc, char **argv)
             if (t == u"1" || t == u"2" || t == u"3") {
                 request.stage[t.toInt() - 1] = true;
             } else {
-                writeText(stderr, QStringLiteral("--stages takes 1, 2 and 3 separated by commas, not \"%1\".\n").arg(t));
-                return 2;
+                refuseUsage(QStringLiteral("--stages는 쉼표로 구분한 1, 2, 3입니다: ") + stageList);
             }
         }
     }

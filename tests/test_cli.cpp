@@ -125,12 +125,15 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("empty store, no host") << QStringList{"--db", "dorvik_", "--user", "cli"} << "host를 입력하세요.\n";
         QTest::newRow("no stage") << QStringList{"--host", "h", "--stages", ""} << "작업범위가 선택되지 않았습니다.\n";
-        QTest::newRow("bad stage") << QStringList{"--host", "h", "--stages", "1,4"}
-                                   << "--stages takes 1, 2 and 3 separated by commas, not \"4\".\n";
-        QTest::newRow("conflicting options") << QStringList{"--fk", "--no-fk"} << "--fk and --no-fk exclude each other.\n";
         const QString hint = "velmar-cli --help로 사용법을 볼 수 있습니다.\n";
-        QTest::newRow("unknown option") << QStringList{"--host", "h", "--frob"} << "Unknown option 'frob'.\n" + hint;
-        QTest::newRow("missing value") << QStringList{"--host"} << "Missing value after '--host'.\n" + hint;
+        QTest::newRow("bad stage") << QStringList{"--host", "h", "--stages", "1,4"}
+                                   << "--stages는 쉼표로 구분한 1, 2, 3입니다: 1,4\n" + hint;
+        QTest::newRow("conflicting options") << QStringList{"--fk", "--no-fk"}
+                                             << "함께 쓸 수 없는 옵션입니다: --fk, --no-fk\n" + hint;
+        QTest::newRow("unknown option") << QStringList{"--host", "h", "--frob"} << "알 수 없는 옵션입니다: --frob\n" + hint;
+        QTest::newRow("unknown options") << QStringList{"-z", "--frob"} << "알 수 없는 옵션입니다: -z, --frob\n" + hint;
+        QTest::newRow("missing value") << QStringList{"--host"} << "--host 뒤에 값이 없습니다.\n" + hint;
+        QTest::newRow("value for a switch") << QStringList{"--yes=1"} << "값을 받지 않는 옵션입니다: --yes\n" + hint;
         QTest::newRow("stray words") << QStringList{"--host", "h", "dorvik_", "cli"} << "알 수 없는 인수입니다: dorvik_ cli\n" + hint;
         QTest::newRow("option for a name") << QStringList{"--host", "h", "--new-db", "--no-fk"}
                                            << "--new-db의 값이 옵션처럼 보입니다: --no-fk\n" + hint;
@@ -197,7 +200,7 @@ private slots:
 
         const CliRun no = runCli(base);
         QCOMPARE(no.exitCode, 1);
-        QCOMPARE(no.err, question + "-> 아니오 (물어볼 터미널이 없습니다; --yes로 답할 수 있습니다)\n");
+        QCOMPARE(no.err, question + "-> 아니요 (물어볼 터미널이 없습니다; --yes로 답할 수 있습니다)\n");
         QCOMPARE(no.out, "dump 폴더 생성: " + nativePath(work + "/dump") + "\nCheck Exist DB...\n복사 중단: Local에 동일한 DB명(cli_target)이 존재하며 삭제하지 않았습니다.\n");
         QCOMPARE(JobFixture::rowCounts("cli_target").keys(), QStringList{"keep"});
 
