@@ -4,6 +4,7 @@
 
 #include <QPlainTextEdit>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTextCursor>
 
@@ -89,11 +90,35 @@ void FrmLog::showEvent(QShowEvent *event)
         return;
     m_placed = true;
     if (QWidget *owner = parentWidget()) {
-        // Client areas centred: both windows carry the same frame.
-        QRect r(QPoint(), size());
-        r.moveCenter(owner->geometry().center());
-        setGeometry(r);
+        const QScreen *screen = owner->screen();
+        setGeometry(placedBeside(owner->frameGeometry(), size(), owner->frameGeometry().size() - owner->size(),
+                                 screen ? screen->availableGeometry() : QRect()));
     }
+}
+
+QRect FrmLog::placedBeside(const QRect &ownerFrame, const QSize &client, const QSize &frame, const QRect &area)
+{
+    // The frame's share above and left of the client area, as the owner's frame has it.
+    const int frameLeft = frame.width() / 2;
+    const int frameTop = frame.height() - frameLeft;
+    const int outerWidth = client.width() + frame.width();
+    const int outerHeight = client.height() + frame.height();
+    constexpr int kGap = 8;
+    int left = ownerFrame.right() + 1 + kGap;  // beside it on the right, where there is room
+    if (area.isValid() && left + outerWidth > area.right() + 1) {
+        const int onLeft = ownerFrame.left() - kGap - outerWidth;
+        if (onLeft >= area.left())
+            left = onLeft;
+        else  // room on neither side: the side with more of it
+            left = area.right() + 1 - ownerFrame.right() > ownerFrame.left() - area.left() ? area.right() + 1 - outerWidth
+                                                                                               : area.left();
+    }
+    int top = ownerFrame.top();
+    if (area.isValid()) {
+        left = qBound(area.left(), left, qMax(area.left(), area.right() + 1 - outerWidth));
+        top = qBound(area.top(), top, qMax(area.top(), area.bottom() + 1 - outerHeight));
+    }
+    return QRect(QPoint(left + frameLeft, top + frameTop), client);
 }
 
 }  // namespace velmar

@@ -24,6 +24,12 @@ public:
     // Client size at the first show: 9780 x 5355 twips.
     static QSize initialSize();
 
+    // Where the window goes at its first show: beside its owner's frame (right, else left),
+    // top edges level, inside the available area of the owner's screen; overlapping the owner
+    // only where neither side has room. client is this window's client size, frame what a
+    // frame adds to it; the result is the client area.
+    static QRect placedBeside(const QRect &ownerFrame, const QSize &client, const QSize &frame, const QRect &area);
+
     QPlainTextEdit *Text1 = nullptr;
 
 protected:

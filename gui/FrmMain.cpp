@@ -499,6 +499,10 @@ void FrmMain::cancelCopy()
 void FrmMain::onCopyEnded(bool completed)
 {
     setCopyRunning(false);
+    if (m_closeQuestionOpen) {
+        m_closeQuestionOutlived = true;
+        m_messenger->closeOpenBox();
+    }
     if (completed) {
         pgbCopy->setRange(0, 100);
         pgbCopy->setValue(100);
@@ -579,10 +583,17 @@ void FrmMain::onProgress(CopyStage stage, qint64 done, qint64 total, double byte
 
 void FrmMain::closeEvent(QCloseEvent *event)
 {
-    if (m_task->isRunning() && !m_closeRequested
-        && !askYesNo(QStringLiteral("복사가 진행 중입니다.\r\n복사를 취소하고 닫을까요?"), Answer::No)) {
-        event->ignore();
-        return;
+    if (m_task->isRunning() && !m_closeRequested) {
+        m_closeQuestionOpen = true;
+        m_closeQuestionOutlived = false;
+        const bool yes = askYesNo(QStringLiteral("복사가 진행 중입니다.\r\n복사를 취소하고 닫을까요?"), Answer::No);
+        m_closeQuestionOpen = false;
+        // A copy that ended while the question was open took the question away: the window
+        // closes as it would have without a copy.
+        if (!yes && !m_closeQuestionOutlived) {
+            event->ignore();
+            return;
+        }
     }
     if (m_task->isRunning()) {
         // The windows go at once, whatever the worker waits for: the copy is cancelled, its

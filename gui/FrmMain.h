@@ -125,6 +125,8 @@ private:
 
     CopyTask *m_task = nullptr;
     bool m_closeRequested = false;
+    bool m_closeQuestionOpen = false;      // the close question is on screen
+    bool m_closeQuestionOutlived = false;  // the copy ended while it was
     FieldId m_pendingFocus = FieldId::None;
 };
 

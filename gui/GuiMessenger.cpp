@@ -97,9 +97,11 @@ Answer GuiMessenger::showNow(const Message &message)
         box.setDefaultButton(message.defaultButton == Answer::No ? no : yes);
         box.setEscapeButton(no);
     }
+    // A box over another one (the copy's end over the close question) gives the outer one back.
+    const QPointer<QMessageBox> outer = m_box;
     m_box = &box;
     box.exec();
-    m_box = nullptr;
+    m_box = outer;
 
     switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Yes: return Answer::Yes;
@@ -135,6 +137,12 @@ void GuiMessenger::openUrl(const QString &url)
     }
     QMetaObject::invokeMethod(this, [url] { QDesktopServices::openUrl(QUrl(url)); },
                               Qt::QueuedConnection);
+}
+
+void GuiMessenger::closeOpenBox()
+{
+    if (m_box)
+        m_box->reject();
 }
 
 void GuiMessenger::setClosing(bool closing)

@@ -26,6 +26,10 @@ public:
     void clearLog() override;
     void openUrl(const QString &url) override;
 
+    // Closes the box that is open on the window's thread, as if it was dismissed (a question's
+    // safe answer).
+    void closeOpenBox();
+
     // The window is going away: the open box is closed and every question from now on gets
     // its safe answer (No, or OK) without a box, so that no worker waits on a window.
     void setClosing(bool closing);

@@ -3,6 +3,7 @@
 
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTest>
 
@@ -96,10 +97,29 @@ private slots:
         QCOMPARE(log.Text1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
 
         log.show();
-        // 9780 x 5355 twips, centred on the main window.
+        // 9780 x 5355 twips, inside the screen.
         QCOMPARE(log.size(), QSize(652, 357));
-        QCOMPARE(log.geometry().center(), owner.geometry().center());
+        QVERIFY(owner.screen()->availableGeometry().contains(log.frameGeometry()));
         QVERIFY(log.minimumSize().width() < 652 && log.maximumSize().width() > 652);
+    }
+
+    // Beside the main window where the screen has room, never off the screen.
+    void placement_data()
+    {
+        QTest::addColumn<QRect>("owner");  // its frame
+        QTest::addColumn<QRect>("placed");  // the log's client area
+        QTest::newRow("room on the right") << QRect(100, 50, 370, 590) << QRect(478 + 2, 50 + 28, 652, 357);
+        QTest::newRow("room on the left only") << QRect(1500, 50, 370, 590) << QRect(1500 - 8 - 656 + 2, 50 + 28, 652, 357);
+        QTest::newRow("off the top left") << QRect(-300, -200, 370, 590) << QRect(78 + 2, 0 + 28, 652, 357);
+        QTest::newRow("near the bottom") << QRect(100, 900, 370, 590) << QRect(480, 1040 - 387 + 28, 652, 357);
+        QTest::newRow("no room either side, more on the left") << QRect(400, 50, 1200, 590) << QRect(0 + 2, 78, 652, 357);
+        QTest::newRow("no room either side, more on the right") << QRect(100, 50, 1200, 590) << QRect(1920 - 656 + 2, 78, 652, 357);
+    }
+    void placement()
+    {
+        QFETCH(QRect, owner);
+        QFETCH(QRect, placed);
+        QCOMPARE(FrmLog::placedBeside(owner, QSize(652, 357), QSize(4, 30), QRect(0, 0, 1920, 1040)), placed);
     }
 
     void textBoxFillsTheWindow_data()

@@ -286,6 +286,33 @@ private slots:
         JobFixture::dropDatabase("gui_closed");
     }
 
+    // A copy that ends while the close question is open takes the question away, and the
+    // closing the user asked for goes ahead.
+    void copyEndsUnderTheCloseQuestion()
+    {
+        CopyWindow window(folder());
+        FrmMain &w = window.w;
+        QVERIFY(window.ready());
+        prepareLongImport(w, folder(), "gui_outlived");
+        if (QTest::currentTestFailed())
+            return;
+
+        BoxWatcher boxes;
+        boxes.answer({QMessageBox::NoButton});  // the question stays unanswered; "복사완료" gets OK
+        bool closed = false;
+        whileLoading(w, [&] {
+            w.close();  // returns once the question has gone
+            closed = !w.isVisible();
+        });
+        QSignalSpy finished(&w, &FrmMain::copyFinished);
+        QVERIFY(window.copy(finished));
+        QTRY_VERIFY(closed);
+        QCOMPARE(finished.first().first().toBool(), true);
+        QCOMPARE(boxes.texts(), (QStringList{kCloseQuestion, "복사완료"}));
+        QVERIFY(!w.loadedLogWindow() || !w.loadedLogWindow()->isVisible());
+        JobFixture::dropDatabase("gui_outlived");
+    }
+
     // A source server that takes the connection and never answers: 취소, 닫기 and the close box
     // act at once, whatever the worker waits for; closing asks first, and No keeps everything.
     void silentServer_data()
