@@ -57,21 +57,6 @@ QStringList spellings(const QList<QCommandLineOption> &options)
     return all;
 }
 
-CopyRequest rememberedRequest()
-{
-    CopyRequest r;
-    r.host = GetConfig(cfgHost);
-    r.dbPrefix = GetConfig(cfgSrcDB);
-    r.user = GetConfig(cfgSrcUser);
-    r.dumpOption = GetConfig(cfgDumpOption);
-    r.foreign = settingAsNumber(GetConfig(cfgForeign)) != 0;
-    r.foreignPath = GetConfig(cfgForeignPath);
-    r.existDBDel = settingAsNumber(GetConfig(cfgExistDBDel)) != 0;
-    r.onOrdUser = settingAsNumber(GetConfig(cfgOnOrdUser)) != 0;
-    r.newDB = GetConfig(cfgNewDB);
-    r.newUser = GetConfig(cfgNewUser);
-    return r;
-}
 
 }  // namespace
 

@@ -39,7 +39,20 @@ namespace {
 const QString kRootUser = QStringLiteral("root");
 const QString kRootPassword = QStringLiteral("wexrolp");
 const QString kGrantPassword = QStringLiteral("tq582914");
+
 const QString kLocalHost = QStringLiteral("localhost");
+
+// Every connection to the local server is root's, with no default database.
+SharedConnection localConnection(const std::atomic_bool *cancel = nullptr)
+{
+    return SharedConnection(kLocalHost, kRootUser, kRootPassword, QString(), cancel);
+}
+
+// The local database a load goes into, reached as root.
+LoadTarget localTarget(const QString &database)
+{
+    return LoadTarget{kLocalHost, kRootUser, kRootPassword, database};
+}
 
 const QString kModMain = QStringLiteral("Module modMain");
 const QString kFormMain = QStringLiteral("Form FrmMain");
@@ -391,7 +404,7 @@ bool CopyJob::dropTarget()
     if (isCancelled())
         return false;
     return guarded(QStringLiteral("IsExistDB"), kFormMain, [this] {
-        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString(), &m_cancel);
+        const SharedConnection db = localConnection(&m_cancel);
         return db && !isCancelled() && dropOpenTarget();
     }).value_or(false);
 }
@@ -541,7 +554,7 @@ RunResult CopyJob::dumpWhileLoading(const QString &program, const QStringList &a
         LoadOptions load = loadOptions();
         load.growing = m_following->rewrite.file();
         m_following->result = loadSqlFile(editedFilePath() + QStringLiteral(".part"),
-                                          LoadTarget{kLocalHost, kRootUser, kRootPassword, loadDatabase(m_following->staged)},
+                                          localTarget(loadDatabase(m_following->staged)),
                                           load);
     } else if (refused || followError) {
         run.stop = true;
@@ -783,7 +796,7 @@ bool CopyJob::loadDump(const QString &file, const QString &database)
             throw fileError(err::FileNotFound, file);
         const LoadOptions options = loadOptions();
         AddLog(QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개)").arg(options.connections));
-        r = loadSqlFile(file, LoadTarget{kLocalHost, kRootUser, kRootPassword, database}, options);
+        r = loadSqlFile(file, localTarget(database), options);
     }
     switch (r.outcome) {
     case LoadResult::Outcome::Loaded:
@@ -797,7 +810,7 @@ bool CopyJob::loadDump(const QString &file, const QString &database)
         AddLog(r.message + QStringLiteral(" -> ") + clientProgramName());
         if (r.statements > 0) {
             {
-                const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString(), &m_cancel);
+                const SharedConnection db = localConnection(&m_cancel);
                 if (!db)
                     return false;
                 DropDatabase(database);
@@ -831,7 +844,7 @@ bool CopyJob::runForeignKeys(const QString &script, const QString &database)
 
 bool CopyJob::createDatabase(const QString &database)
 {
-    const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString(), &m_cancel);
+    const SharedConnection db = localConnection(&m_cancel);
     // A refusal has been shown.
     return db
            && ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(database)
@@ -842,7 +855,7 @@ bool CopyJob::createDatabase(const QString &database)
 qint64 CopyJob::localRoom(QString *folder)
 {
     {
-        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+        const SharedConnection db = localConnection();
         if (!db)
             return -2;  // shown
         *folder = column(QStringLiteral("SELECT @@datadir")).value(0);
@@ -888,7 +901,7 @@ bool CopyJob::roomBesideOld(qint64 bytes)
 void CopyJob::discardLoad(const QString &database, bool staging)
 {
     // A failed or cancelled load leaves nothing behind; the user's own database is untouched.
-    const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+    const SharedConnection db = localConnection();
     if (!db)
         return;  // a staging database is removed by the next copy of the same target
     DropDatabase(database);
@@ -929,7 +942,7 @@ bool CopyJob::swapIn(const QString &staging)
 {
     m_swapping.store(true);
     const auto swapped = qScopeGuard([this] { m_swapping.store(false); });
-    const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString());
+    const SharedConnection db = localConnection();
     if (!db)
         return false;
     const QString from = quoteIdentifier(staging) + u'.';
@@ -981,7 +994,7 @@ bool CopyJob::swapIn(const QString &staging)
     objects.connections = 1;
     objects.filter = isObjectStatement;
     const LoadResult r =
-        loadSqlFile(editedFilePath(), LoadTarget{kLocalHost, kRootUser, kRootPassword, NewDBName()}, objects);
+        loadSqlFile(editedFilePath(), localTarget(NewDBName()), objects);
     if (r.outcome != LoadResult::Outcome::Loaded)
         throw RaisedError(r.errorNumber ? qint32(r.errorNumber) : 1, clientProgramName(), r.message);
     AddLog(QStringLiteral("Local DB 교체 완료: ") + NewDBName()
@@ -1034,7 +1047,7 @@ bool CopyJob::AddUser()
     return guarded(QStringLiteral("AddUser"), kFormMain, [this] {
         if (isCancelled())
             return false;
-        const SharedConnection db(kLocalHost, kRootUser, kRootPassword, QString(), &m_cancel);
+        const SharedConnection db = localConnection(&m_cancel);
         if (!db)
             return false;
         // The database name is a pattern in a GRANT: its _ and % are escaped so that the rights

@@ -82,4 +82,20 @@ int settingAsNumber(const QString &stored)
     return ok ? n : 0;
 }
 
+CopyRequest rememberedRequest()
+{
+    CopyRequest r;
+    r.host = GetConfig(cfgHost);
+    r.dbPrefix = GetConfig(cfgSrcDB);
+    r.user = GetConfig(cfgSrcUser);
+    r.dumpOption = GetConfig(cfgDumpOption);
+    r.foreign = settingAsNumber(GetConfig(cfgForeign)) != 0;
+    r.foreignPath = GetConfig(cfgForeignPath);
+    r.existDBDel = settingAsNumber(GetConfig(cfgExistDBDel)) != 0;
+    r.onOrdUser = settingAsNumber(GetConfig(cfgOnOrdUser)) != 0;
+    r.newDB = GetConfig(cfgNewDB);
+    r.newUser = GetConfig(cfgNewUser);
+    return r;
+}
+
 }  // namespace velmar

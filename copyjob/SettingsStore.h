@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CopyRequest.h"
+
 #include <QString>
 
 namespace velmar {
@@ -49,5 +51,9 @@ QString GetConfig(int key);
 // A stored check-box value as the box's state: the whole number at the start of the text
 // (0 when there is none); anything but 0 ticks the box.
 int settingAsNumber(const QString &stored);
+
+// The copy request of the remembered fields, read in the store's order: what the window shows at
+// its start and what velmar-cli starts from. Stages and program folder are not remembered.
+CopyRequest rememberedRequest();
 
 }  // namespace velmar

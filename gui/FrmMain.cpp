@@ -319,16 +319,17 @@ void FrmMain::Form_Load()
 
     // Restored in the store's reading order; the window is not visible yet, so none of this
     // is written back.
-    cmbField[0]->setEditText(GetConfig(cfgHost));
-    cmbField[1]->setEditText(GetConfig(cfgSrcDB));
-    txtField[0]->setText(GetConfig(cfgSrcUser));
-    txtField[1]->setText(GetConfig(cfgDumpOption));
-    chkField[0]->setChecked(settingAsNumber(GetConfig(cfgForeign)) != 0);
-    txtField[4]->setText(GetConfig(cfgForeignPath));
-    chkField[1]->setChecked(settingAsNumber(GetConfig(cfgExistDBDel)) != 0);
-    chkField[2]->setChecked(settingAsNumber(GetConfig(cfgOnOrdUser)) != 0);
-    txtField[3]->setText(GetConfig(cfgNewDB));
-    txtField[2]->setText(GetConfig(cfgNewUser));
+    const CopyRequest remembered = rememberedRequest();
+    cmbField[0]->setEditText(remembered.host);
+    cmbField[1]->setEditText(remembered.dbPrefix);
+    txtField[0]->setText(remembered.user);
+    txtField[1]->setText(remembered.dumpOption);
+    chkField[0]->setChecked(remembered.foreign);
+    txtField[4]->setText(remembered.foreignPath);
+    chkField[1]->setChecked(remembered.existDBDel);
+    chkField[2]->setChecked(remembered.onOrdUser);
+    txtField[3]->setText(remembered.newDB);
+    txtField[2]->setText(remembered.newUser);
     for (QCheckBox *stage : chkWork)
         stage->setChecked(true);
 
