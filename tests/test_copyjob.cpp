@@ -592,7 +592,7 @@ private slots:
 #ifdef Q_OS_WIN
         SetEnvironmentVariableW(L"VELMAR_STANDIN_RECORD", nullptr);
 #endif
-        QVERIFY(o.copied);
+        QVERIFY2(o.copied, qPrintable((o.messages + o.log.mid(o.log.size() - 3)).join(" | ")));
         for (const char *name : {"mysqldump", "mysql"}) {
             const QStringList args = QString::fromUtf8(fileContent(m_work + "/" + name + ".args")).split('\n', Qt::SkipEmptyParts);
             QVERIFY2(!args.join(' ').contains("wexrolp"), qPrintable(args.join(' ')));
