@@ -57,7 +57,6 @@ QStringList spellings(const QList<QCommandLineOption> &options)
     return all;
 }
 
-
 }  // namespace
 
 int main(int argc, char **argv)

@@ -70,13 +70,14 @@ bool optionsTakeIn(const QStringList &words, QChar letter, const QString &name)
 {
     // Short options of the dump program that take a value: what follows them in a cluster is it.
     static const QString valued = QStringLiteral("hupPSwrTWoDAV");
+    const QString option = QStringLiteral("--") + name;
+    const QStringList on{option, option + QStringLiteral("=1"), option + QStringLiteral("=TRUE")};
+    const QStringList off{QStringLiteral("--skip-") + name, option + QStringLiteral("=0"), option + QStringLiteral("=FALSE")};
     bool in = false;
     for (const QString &w : words) {
-        if (w == QStringLiteral("--") + name || w == QStringLiteral("--") + name + QStringLiteral("=1")
-            || w == QStringLiteral("--") + name + QStringLiteral("=TRUE"))
+        if (on.contains(w))
             in = true;
-        else if (w == QStringLiteral("--skip-") + name || w == QStringLiteral("--") + name + QStringLiteral("=0")
-                 || w == QStringLiteral("--") + name + QStringLiteral("=FALSE"))
+        else if (off.contains(w))
             in = false;
         else if (w.size() > 1 && w.at(0) == u'-' && w.at(1) != u'-') {
             for (qsizetype i = 1; i < w.size(); ++i) {

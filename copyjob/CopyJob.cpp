@@ -287,8 +287,8 @@ bool CopyJob::runStages()
 
     if (!goesOn(true))
         return false;
-    // Said again where a finished copy is read.
-    if (r.stage[0] && !m_leftOut.isEmpty())
+    // Said again where a finished copy is read (only a dump's source check finds anything).
+    if (!m_leftOut.isEmpty())
         AddLog(m_leftOut);
     AddLog(QStringLiteral("[Finish] Total Time=") + formatElapsed(clock.elapsed()));
     emit stageStarted(CopyStage::Done);

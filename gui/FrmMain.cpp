@@ -500,10 +500,8 @@ void FrmMain::cancelCopy()
 void FrmMain::onCopyEnded(bool completed)
 {
     setCopyRunning(false);
-    if (m_closeQuestionOpen) {
-        m_closeQuestionOutlived = true;
+    if (m_closeQuestionOpen)
         m_messenger->closeOpenBox();
-    }
     if (completed) {
         pgbCopy->setRange(0, 100);
         pgbCopy->setValue(100);
@@ -586,12 +584,11 @@ void FrmMain::closeEvent(QCloseEvent *event)
 {
     if (m_task->isRunning() && !m_closeRequested) {
         m_closeQuestionOpen = true;
-        m_closeQuestionOutlived = false;
         const bool yes = askYesNo(QStringLiteral("복사가 진행 중입니다.\r\n복사를 취소하고 닫을까요?"), Answer::No);
         m_closeQuestionOpen = false;
         // A copy that ended while the question was open took the question away: the window
         // closes as it would have without a copy.
-        if (!yes && !m_closeQuestionOutlived) {
+        if (!yes && m_task->isRunning()) {
             event->ignore();
             return;
         }

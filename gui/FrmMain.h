@@ -125,8 +125,7 @@ private:
 
     CopyTask *m_task = nullptr;
     bool m_closeRequested = false;
-    bool m_closeQuestionOpen = false;      // the close question is on screen
-    bool m_closeQuestionOutlived = false;  // the copy ended while it was
+    bool m_closeQuestionOpen = false;  // the close question is on screen
     FieldId m_pendingFocus = FieldId::None;
 };
 
