@@ -1,6 +1,7 @@
 // Rewrites a generated dump of the given size (MiB, default 512) and prints the throughput and
 // the peak memory of the process, which must stay flat whatever the size of the dump.
 #include "CopyJob.h"
+#include "RewriteStage.h"
 #include "ProcessMemory.h"
 #include "Messenger.h"
 
@@ -42,7 +43,7 @@ int main(int argc, char **argv)
     r.dbPrefix = QStringLiteral("pelsar_");
     r.user = QStringLiteral("bench");
     r.programFolder = dir.path();
-    velmar::CopyJob job(r);
+    velmar::CopyContext job(r);
     {
         QFile f(job.dumpFilePath());
         f.open(QIODevice::WriteOnly);
@@ -60,7 +61,7 @@ int main(int argc, char **argv)
     velmar::setMessenger(&quiet);
     QElapsedTimer t;
     t.start();
-    const bool ok = job.STEP_EditSQLFile();
+    const bool ok = velmar::RewriteStage(job).run();
     const qint64 ms = t.elapsed();
     std::printf("rewrite of %lld MiB: %s in %.2f s, %.0f MiB/s\n", mib, ok ? "ok" : "FAILED", ms / 1000.0,
                 ms > 0 ? mib * 1000.0 / ms : 0.0);

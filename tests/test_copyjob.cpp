@@ -1,6 +1,7 @@
 // End-to-end copies against the test server with the real mysqldump and mysql programs; the test
 // server is both the source and the local server.
 #include "CopyJob.h"
+#include "TargetCheck.h"
 #include "DumpFolder.h"
 #include "JobFixture.h"
 #include "PlatformText.h"
@@ -669,11 +670,12 @@ private slots:
     {
         // Asked to drop on any host but the exact text "localhost", the check refuses.
         RecordingMessenger rec;
-        CopyJob job(JobFixture::request(m_work, "pelsar_", "abc", "unused"));
         const QString host = "127.0.0.1:" + QString::number(TestServer::port());
-        QCOMPARE(job.IsExistDB(host, "pelsar_abc", true), DbPresence::Present);
+        CopyContext present(JobFixture::request(m_work, "pelsar_", "abc", "pelsar_abc"));
+        QCOMPARE(TargetCheck(present, host).run(), TargetDecision::Stop);
         QCOMPARE(rec.messageTexts(), QStringList{"localhost만 DB삭제가능합니다."});
-        QCOMPARE(job.IsExistDB(host, "pelsar_missing", true), DbPresence::Missing);
+        CopyContext missing(JobFixture::request(m_work, "pelsar_", "abc", "pelsar_missing"));
+        QCOMPARE(TargetCheck(missing, host).run(), TargetDecision::LoadNew);
         QCOMPARE(rec.messageTexts().size(), 1);
         QVERIFY(JobFixture::databaseExists("pelsar_abc"));
         QCOMPARE(rec.logEntries(), QStringList{});

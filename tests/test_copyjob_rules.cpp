@@ -1,6 +1,7 @@
 // Rules of the copy job that need no server: validation, names, the rewrite, the clock.
 #include "ClientPrograms.h"
 #include "CopyJob.h"
+#include "RewriteStage.h"
 #include "DumpFolder.h"
 #include "DumpRewrite.h"
 #include "GrowingFile.h"
@@ -366,13 +367,13 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("dump"));
         CopyRequest r = validRequest();
         r.programFolder = dir.path();
-        CopyJob job(r);
+        CopyContext job(r);
         writeFile(job.dumpFilePath(), dump);
         // A longer file from an earlier run must not leave bytes behind.
         writeFile(job.editedFilePath(), QByteArray(dump.size() + 5000, 'x'));
 
         RecordingMessenger rec;
-        QVERIFY(job.STEP_EditSQLFile());
+        QVERIFY(RewriteStage(job).run());
         const QByteArray out = fileContent(job.editedFilePath());
         QCOMPARE(out.size(), dump.size() + 107);
         QVERIFY(out == kHead + dump + kTail);
@@ -452,12 +453,12 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("dump"));
         CopyRequest r = validRequest();
         r.programFolder = dir.path();
-        CopyJob job(r);
+        CopyContext job(r);
         if (inputExists)
             writeFile(job.dumpFilePath(), QByteArray());
         writeFile(job.editedFilePath(), "earlier good file");
         RecordingMessenger rec;
-        QVERIFY(!job.STEP_EditSQLFile());
+        QVERIFY(!RewriteStage(job).run());
         QCOMPARE(rec.messageTexts(), QStringList{message.arg(job.dumpFilePath())});
         QCOMPARE(fileContent(job.editedFilePath()), QByteArray("earlier good file"));
         QCOMPARE(QFile::exists(job.dumpFilePath()), inputExists);
@@ -469,17 +470,17 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("dump"));
         CopyRequest r = validRequest();
         r.programFolder = dir.path();
-        CopyJob job(r);
+        CopyContext job(r);
         writeFile(job.dumpFilePath(), QByteArray(12 * 1024 * 1024, 'd'));
         writeFile(job.editedFilePath(), "earlier good file");
-        connect(&job, &CopyJob::progress, &job, [&job](CopyStage stage, qint64 done, qint64 total) {
+        job.progress = [&job](CopyStage stage, qint64 done, qint64 total, double) {
             QCOMPARE(stage, CopyStage::Rewrite);
             QCOMPARE(total, qint64(12 * 1024 * 1024));
             if (done > 0)
-                job.cancel();
-        });
+                job.cancel = true;
+        };
         RecordingMessenger rec;
-        QVERIFY(!job.STEP_EditSQLFile());
+        QVERIFY(!RewriteStage(job).run());
         QCOMPARE(rec.messageTexts(), QStringList{});
         QCOMPARE(fileContent(job.editedFilePath()), QByteArray("earlier good file"));
         QCOMPARE(dumpFiles(dir.path()), (QStringList{"pelsar_abc.sql", "pelsar_abc_2.sql"}));

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "CopyRequest.h"
+#include "SqlLoader.h"
+#include "modMySQL_Func_lite.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+
+namespace velmar {
+
+// What a look for a database found. Unknown: the server could not be asked (the reason has been
+// shown), which is never taken for a missing database.
+enum class DbPresence { Missing, Present, Unknown };
+
+// The stages of a running copy, for progress displays.
+enum class CopyStage { Idle, CheckSource, CheckTarget, Dump, Rewrite, Import, ForeignKeys, Grants, Done };
+
+// What the target check decided for the local database of the new name: the copy stops (the
+// database stays), it loads into a new database, or it loads beside the existing one and then
+// replaces it.
+enum class TargetDecision { Stop, LoadNew, Replace };
+
+// What the source check learned of the source database.
+struct SourceFacts {
+    QString charset;    // "<character set> <collation>", when read
+    qint64 bytes = -1;  // data and index size, when read
+    QString leftOut;    // what the dump options leave out of the source, when anything
+};
+
+// The administrator account of the local and source servers, and the password every granted
+// account gets.
+inline const QString kRootUser = QStringLiteral("root");
+inline const QString kRootPassword = QStringLiteral("wexrolp");
+inline const QString kGrantPassword = QStringLiteral("tq582914");
+inline const QString kLocalHost = QStringLiteral("localhost");
+
+// The units the procedures of a copy belong to, as error boxes name them.
+inline const QString kModMain = QStringLiteral("Module modMain");
+inline const QString kFormMain = QStringLiteral("Form FrmMain");
+
+// What every stage of one copy shares: the request, the dump files, the cancel token, the way to
+// the local server and what the checks found. A stage reads it and records what it learned; it
+// reports progress through the two callbacks, which the copy job turns into its signals.
+class CopyContext {
+public:
+    explicit CopyContext(CopyRequest request);
+
+    CopyRequest request;
+    std::atomic_bool cancel{false};
+    // The replaced database is being swapped for its copy: a cancel then waits for its end.
+    std::atomic_bool swapping{false};
+    SourceFacts source;
+    TargetDecision target = TargetDecision::LoadNew;
+
+    std::function<void(CopyStage)> stageStarted;
+    // done and total in bytes (total -1 when unknown); bytesPerSecond over the stage so far.
+    std::function<void(CopyStage, qint64 done, qint64 total, double bytesPerSecond)> progress;
+
+    bool isCancelled() const { return cancel.load(); }
+    void startStage(CopyStage stage) const;
+    void report(CopyStage stage, qint64 done, qint64 total, const QElapsedTimer &since) const;
+
+    QString SourceDBName() const { return request.SourceDBName(); }
+    QString NewDBName() const { return request.NewDBName(); }
+    QString NewUserName() const { return request.NewUserName(); }
+
+    // <program folder>/dump, or userDumpFolder() once settleDumpFolder has found the former
+    // unwritable. The names are made safe as file names with dumpFileBaseName.
+    QString dumpFolder() const;
+    QString dumpFilePath() const;    // <dump folder>/<SourceDBName>.sql
+    QString editedFilePath() const;  // <dump folder>/<SourceDBName>_2.sql
+    // <dump folder>/<SourceDBName>.charset: the source's default character set and collation,
+    // kept beside the dump for an import without a dump.
+    QString charsetFilePath() const;
+    // Settles the dump folder (created when missing) before anything runs.
+    void settleDumpFolder();
+
+    // Every connection to the local server is root's, with no default database; a cancellable one
+    // returns at a cancel instead of at its timeout.
+    SharedConnection localConnection(bool cancellable = true);
+    // The local database a load goes into, reached as root.
+    LoadTarget localTarget(const QString &database) const;
+    // The staging database beside the one replaced, or the new one.
+    QString loadDatabase(bool staged) const;
+    // The import's connections, cancel and progress.
+    LoadOptions loadOptions();
+
+private:
+    QString m_dumpFolder;
+};
+
+// A character set and collation pair as the server names them ("utf8mb4 utf8mb4_general_ci"):
+// letters, digits and "_" only.
+bool isCharsetPair(const QString &text);
+// The first column of a statement's rows (shared connection open); ok: the statement ran (a
+// failure has been shown).
+QStringList column(const QString &sql, bool *ok = nullptr);
+// Whether exactly this database exists (shared connection open); Unknown after a failed look.
+DbPresence databaseExists(const QString &dbName);
+
+}  // namespace velmar

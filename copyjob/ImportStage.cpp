@@ -1,0 +1,153 @@
+#include "ImportStage.h"
+
+#include "Attempt.h"
+#include "ClientPrograms.h"
+#include "FollowedCopy.h"
+#include "LocalServer.h"
+#include "Messenger.h"
+#include "RaisedError.h"
+#include "StagedReplace.h"
+#include "StagedSwap.h"
+
+#include <QFileInfo>
+
+namespace velmar {
+
+namespace {
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 0) + QStringLiteral(" MB");
+}
+
+}  // namespace
+
+bool ImportStage::run()
+{
+    return guarded(QStringLiteral("SETP_DBImport"), kModMain, [this] {
+        if (m_ctx.isCancelled())
+            return false;
+        const QString file = m_ctx.editedFilePath();
+        // Unless the server's folder has no room for both and the user chose to drop it first.
+        bool staged = m_ctx.target == TargetDecision::Replace;
+        if (staged && !roomBesideOld(QFileInfo(file).size(), staged))
+            return false;
+        const QString loadInto = m_ctx.loadDatabase(staged);
+        if (m_ctx.isCancelled() || !createDatabase(m_ctx, loadInto))
+            return false;
+        return complete(loadInto, staged, [&] { return loadFile(file, loadInto); });
+    }).value_or(false);
+}
+
+bool ImportStage::run(FollowedCopy &followed)
+{
+    return guarded(QStringLiteral("SETP_DBImport"), kModMain, [&] {
+        if (m_ctx.isCancelled())
+            return false;
+        const QString file = m_ctx.editedFilePath();
+        const bool staged = followed.staged();
+        const QString loadInto = m_ctx.loadDatabase(staged);
+        return complete(loadInto, staged, [&] { return settle(followed.takeLoad(file), file, loadInto); });
+    }).value_or(false);
+}
+
+bool ImportStage::complete(const QString &loadInto, bool staged, const std::function<bool()> &load)
+{
+    // The foreign-key script is the user's own SQL: one that names a database could reach the old
+    // database while it is still the user's, so it waits for the replacement.
+    const QString script = foreignKeyScript();
+    const bool scriptAfterSwap = staged && !script.isEmpty() && scriptNamesDatabase(script, m_ctx.NewDBName());
+    bool loaded = false;
+    try {
+        loaded = load() && (script.isEmpty() || scriptAfterSwap || runForeignKeys(script, loadInto));
+    } catch (...) {
+        discardLoad(m_ctx, loadInto, staged);
+        throw;
+    }
+    // A cancel that came as the load ended keeps the user's database too: the swap has not begun.
+    if (!loaded || (staged && m_ctx.isCancelled())) {
+        discardLoad(m_ctx, loadInto, staged);
+        return false;
+    }
+    if (staged && !StagedSwap(m_ctx).run(loadInto))
+        return false;
+    return !scriptAfterSwap || runForeignKeys(script, m_ctx.NewDBName());
+}
+
+bool ImportStage::loadFile(const QString &file, const QString &database)
+{
+    messenger().addLog(clientCommandLine(file, database));
+    if (!fileExists(file))
+        throw fileError(err::FileNotFound, file);
+    const LoadOptions options = m_ctx.loadOptions();
+    messenger().addLog(QStringLiteral("velmar 로더로 가져옵니다 (연결 %1개)").arg(options.connections));
+    return settle(loadSqlFile(file, m_ctx.localTarget(database), options), file, database);
+}
+
+bool ImportStage::settle(const LoadResult &r, const QString &file, const QString &database)
+{
+    switch (r.outcome) {
+    case LoadResult::Outcome::Loaded:
+        return true;
+    case LoadResult::Outcome::Cancelled:
+        return false;
+    case LoadResult::Outcome::NeedsClient:
+        // A file with commands only the client runs (source, system, ...) is the client's, from
+        // its start, in the database this copy made (made anew when the loader sent statements
+        // before it reached the command).
+        messenger().addLog(r.message + QStringLiteral(" -> ") + clientProgramName());
+        if (r.statements > 0) {
+            {
+                const SharedConnection db = m_ctx.localConnection();
+                if (!db)
+                    return false;
+                DropDatabase(database);
+            }
+            if (m_ctx.isCancelled() || !createDatabase(m_ctx, database))
+                return false;
+        }
+        return runClient(m_ctx, file, database, CopyStage::Import, false);
+    case LoadResult::Outcome::Failed:
+        break;
+    }
+    throw RaisedError(r.errorNumber ? qint32(r.errorNumber) : 1, clientProgramName(), r.message);
+}
+
+bool ImportStage::roomBesideOld(qint64 bytes, bool &staged)
+{
+    DataFolderRoom room;
+    if (!localRoom(m_ctx, room))
+        return false;
+    // Elsewhere than on this machine the load goes on.
+    if (!room.free || *room.free >= bytes)
+        return true;
+    if (!askYesNo(QStringLiteral("로컬 서버의 데이터 폴더(") + room.folder + QStringLiteral(")에 남은 공간(")
+                      + megabytes(*room.free)
+                      + QStringLiteral(")이 기존 DB를 둔 채 새 DB를 가져오기에 부족합니다(약 ") + megabytes(bytes)
+                      + QStringLiteral(" 필요).\r\n기존 DB를 먼저 삭제하고 가져올까요?"),
+                  Answer::No)
+        || m_ctx.isCancelled() || !dropTarget(m_ctx))
+        return false;
+    staged = false;
+    return true;
+}
+
+QString ImportStage::foreignKeyScript() const
+{
+    const CopyRequest &r = m_ctx.request;
+    if (!r.foreign)
+        return {};
+    if (m_ctx.SourceDBName().left(7) == QStringLiteral("pelsar_"))
+        return joinPath(r.foreignPath, kPelsarScript);
+    if (m_ctx.SourceDBName().left(7) == QStringLiteral("dorvik_"))
+        return joinPath(r.foreignPath, kDorvikScript);
+    return {};
+}
+
+bool ImportStage::runForeignKeys(const QString &script, const QString &database)
+{
+    m_ctx.startStage(CopyStage::ForeignKeys);
+    return runClient(m_ctx, script, database, CopyStage::ForeignKeys);
+}
+
+}  // namespace velmar

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "CopyContext.h"
+
+#include <functional>
+
+namespace velmar {
+
+class FollowedCopy;
+
+// The import: the database made, the rewritten dump loaded by velmar's loader (by the mysql
+// client when the file has client commands), the foreign-key script run, and a replaced
+// database swapped for its copy. A load that does not finish drops what it made; the user's
+// existing database stays whole and usable until its replacement has loaded beside it.
+class ImportStage {
+public:
+    explicit ImportStage(CopyContext &ctx) : m_ctx(ctx) {}
+    // From the rewritten dump file.
+    bool run();
+    // Takes over the load that followed the dump, whose database is made already.
+    bool run(FollowedCopy &followed);
+
+private:
+    // Loads with load(), then the foreign-key script; the swap for a staged load.
+    bool complete(const QString &loadInto, bool staged, const std::function<bool()> &load);
+    bool loadFile(const QString &file, const QString &database);
+    // What the loader's outcome means for the import: the client runs a file of client commands.
+    bool settle(const LoadResult &r, const QString &file, const QString &database);
+    // There is room for the replacement beside the old database, or the user chose to drop the
+    // old one first (staged is then false); false: the user chose to stop.
+    bool roomBesideOld(qint64 bytes, bool &staged);
+    QString foreignKeyScript() const;
+    bool runForeignKeys(const QString &script, const QString &database);
+
+    CopyContext &m_ctx;
+};
+
+}  // namespace velmar

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "CopyContext.h"
+
+namespace velmar {
+
+// The rewrite of a finished dump file: the dump between velmar's head and tail, written beside
+// the target and renamed into place only when complete.
+class RewriteStage {
+public:
+    explicit RewriteStage(CopyContext &ctx) : m_ctx(ctx) {}
+    bool run();
+
+private:
+    CopyContext &m_ctx;
+};
+
+// Keeps the source's character set and collation beside the dump for a later import without a
+// dump; a dump without a known character set removes the file an earlier dump left.
+bool saveSourceCharset(CopyContext &ctx);
+
+}  // namespace velmar

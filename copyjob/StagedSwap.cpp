@@ -1,0 +1,80 @@
+#include "StagedSwap.h"
+
+#include "ClientPrograms.h"
+#include "LocalServer.h"
+#include "Messenger.h"
+#include "RaisedError.h"
+#include "StagedReplace.h"
+
+#include <QScopeGuard>
+
+namespace velmar {
+
+bool StagedSwap::run(const QString &staging)
+{
+    m_ctx.swapping.store(true);
+    const auto swapped = qScopeGuard([this] { m_ctx.swapping.store(false); });
+    const SharedConnection db = m_ctx.localConnection(false);
+    return db && read(staging) && replace(staging);
+}
+
+bool StagedSwap::read(const QString &staging)
+{
+    bool triggersListed = false, tablesListed = false, charsetRead = false;
+    m_triggers = column(
+        QStringLiteral("SELECT TRIGGER_NAME FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = ")
+            + quoteString(staging),
+        &triggersListed);
+    m_tables = column(QStringLiteral("SELECT TABLE_NAME FROM information_schema.TABLES WHERE TABLE_SCHEMA = ")
+                          + quoteString(staging) + QStringLiteral(" AND TABLE_TYPE <> 'VIEW'"),
+                      &tablesListed);
+    m_charset = column(QStringLiteral("SELECT CONCAT_WS(' ', 'CHARACTER SET', DEFAULT_CHARACTER_SET_NAME, 'COLLATE', "
+                                      "DEFAULT_COLLATION_NAME) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = ")
+                           + quoteString(staging),
+                       &charsetRead)
+                    .value(0);
+    return triggersListed && tablesListed && charsetRead;
+}
+
+bool StagedSwap::replace(const QString &staging)
+{
+    const QString from = quoteIdentifier(staging) + u'.';
+    const QString to = quoteIdentifier(m_ctx.NewDBName()) + u'.';
+    // A table with triggers cannot move to another database; the file creates them anew there.
+    for (const QString &trigger : std::as_const(m_triggers)) {
+        if (ExecuteSQL(QStringLiteral("DROP TRIGGER ") + from + quoteIdentifier(trigger)) < 0)
+            return false;
+    }
+    QStringList moves;
+    for (const QString &table : std::as_const(m_tables))
+        moves << from + quoteIdentifier(table) + QStringLiteral(" TO ") + to + quoteIdentifier(table);
+
+    // From here the user's database is unavailable until its replacement is in place.
+    QElapsedTimer away;
+    away.start();
+    if (!dropOpenTarget(m_ctx))
+        return false;
+    if (ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(m_ctx.NewDBName()) + u' '
+                   + m_charset)
+        < 0)
+        return false;
+    if (!moves.isEmpty()) {
+        messenger().addLog(QStringLiteral("테이블 이동: ") + staging + QStringLiteral(" -> ") + m_ctx.NewDBName()
+                           + QStringLiteral(" (%1개)").arg(moves.size()));
+        if (ExecuteSQL(QStringLiteral("RENAME TABLE ") + moves.join(QStringLiteral(", "))) < 0)
+            return false;
+    }
+    // Views, triggers, routines and events, from the file's own statements, in its order.
+    LoadOptions objects;
+    objects.connections = 1;
+    objects.filter = isObjectStatement;
+    const LoadResult r = loadSqlFile(m_ctx.editedFilePath(), m_ctx.localTarget(m_ctx.NewDBName()), objects);
+    if (r.outcome != LoadResult::Outcome::Loaded)
+        throw RaisedError(r.errorNumber ? qint32(r.errorNumber) : 1, clientProgramName(), r.message);
+    messenger().addLog(QStringLiteral("Local DB 교체 완료: ") + m_ctx.NewDBName()
+                       + QStringLiteral(" (사용할 수 없던 시간 %1초)").arg(double(away.elapsed()) / 1000.0, 0, 'f', 1));
+    DropDatabase(staging);
+    return true;
+}
+
+}  // namespace velmar
