@@ -17,6 +17,8 @@
 #include <QRegularExpression>
 
 #include <cstdio>
+#include <tuple>
+#include <utility>
 
 using namespace velmar;
 
@@ -57,112 +59,114 @@ QStringList spellings(const QList<QCommandLineOption> &options)
     return all;
 }
 
-}  // namespace
+// velmar-cli's options, beside the parser's --help and --version.
+struct Options {
+    QCommandLineOption host{QStringLiteral("host"), QStringLiteral("Source server (name or name:port)."), QStringLiteral("host")};
+    QCommandLineOption db{QStringLiteral("db"), QStringLiteral("Database name prefix, e.g. pelsar_."), QStringLiteral("prefix")};
+    QCommandLineOption user{QStringLiteral("user"), QStringLiteral("Source user; completes the source database name."), QStringLiteral("user")};
+    QCommandLineOption option{QStringLiteral("option"), QStringLiteral("Options for the dump program (default -q -e)."), QStringLiteral("options")};
+    QCommandLineOption newDb{QStringLiteral("new-db"), QStringLiteral("Local database to create (default: the source name)."), QStringLiteral("name")};
+    QCommandLineOption newUser{QStringLiteral("new-user"), QStringLiteral("User to be granted (default: the source user)."), QStringLiteral("name")};
+    QCommandLineOption fk{QStringLiteral("fk"), QStringLiteral("Load the foreign-key script after the import.")};
+    QCommandLineOption noFk{QStringLiteral("no-fk"), QStringLiteral("Do not load a foreign-key script.")};
+    QCommandLineOption fkPath{QStringLiteral("fk-path"), QStringLiteral("Folder of the foreign-key scripts."), QStringLiteral("folder")};
+    QCommandLineOption dropExisting{QStringLiteral("drop-existing"), QStringLiteral("Drop an existing local database of the new name without asking.")};
+    QCommandLineOption askBeforeDrop{QStringLiteral("ask-before-drop"), QStringLiteral("Ask before dropping an existing local database.")};
+    QCommandLineOption ordUser{QStringLiteral("ord-user"), QStringLiteral("Also grant the <user>_ord account.")};
+    QCommandLineOption noOrdUser{QStringLiteral("no-ord-user"), QStringLiteral("Do not grant the _ord account.")};
+    QCommandLineOption stages{QStringLiteral("stages"), QStringLiteral("Stages to run: 1 dump, 2 import, 3 grants (default 1,2,3)."), QStringLiteral("list"), QStringLiteral("1,2,3")};
+    QCommandLineOption yes{QStringLiteral("yes"), QStringLiteral("Answer Yes to every question.")};
+    QCommandLineOption workFolder{QStringLiteral("work-folder"), QStringLiteral("Folder whose dump/ subfolder holds the dump files (default: the program's folder)."), QStringLiteral("folder")};
+    QCommandLineOption importConnections{QStringLiteral("import-connections"), QStringLiteral("Connections that load the dump into the local server (default: chosen for this machine)."), QStringLiteral("n")};
 
-int main(int argc, char **argv)
+    QList<QCommandLineOption> valued() const
+    {
+        return {host, db, user, option, newDb, newUser, fkPath, stages, workFolder, importConnections};
+    }
+    QList<QCommandLineOption> all() const
+    {
+        return {host, db, user, option, newDb, newUser, fk, noFk, fkPath, dropExisting, askBeforeDrop,
+                ordUser, noOrdUser, stages, yes, workFolder, importConnections};
+    }
+};
+
+// "--new-db --no-fk" forgot the name: the option is not taken for one. The dump's own options may
+// start with "--", but not be one of ours.
+void refuseValuesLikeOptions(const QCommandLineParser &parser, const Options &o,
+                             const QList<QCommandLineOption> &parserOwn)
 {
-    prepareProcess();
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(programTitle());
-    const ProgramVersion v = programVersion();
-    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.revision));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "지정한 서버의 DB를  현컴퓨터(로컬)로 복사합니다.\n"
-        "Copies one database from a server onto this machine's MySQL/MariaDB server.\n"
-        "Starts from the fields the window remembers; options override them.\n"
-        "Exit status: 0 copied, 1 the copy stopped, 2 the request was refused."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption host(QStringLiteral("host"), QStringLiteral("Source server (name or name:port)."), QStringLiteral("host"));
-    const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("Database name prefix, e.g. pelsar_."), QStringLiteral("prefix"));
-    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("Source user; completes the source database name."), QStringLiteral("user"));
-    const QCommandLineOption option(QStringLiteral("option"), QStringLiteral("Options for the dump program (default -q -e)."), QStringLiteral("options"));
-    const QCommandLineOption newDb(QStringLiteral("new-db"), QStringLiteral("Local database to create (default: the source name)."), QStringLiteral("name"));
-    const QCommandLineOption newUser(QStringLiteral("new-user"), QStringLiteral("User to be granted (default: the source user)."), QStringLiteral("name"));
-    const QCommandLineOption fk(QStringLiteral("fk"), QStringLiteral("Load the foreign-key script after the import."));
-    const QCommandLineOption noFk(QStringLiteral("no-fk"), QStringLiteral("Do not load a foreign-key script."));
-    const QCommandLineOption fkPath(QStringLiteral("fk-path"), QStringLiteral("Folder of the foreign-key scripts."), QStringLiteral("folder"));
-    const QCommandLineOption dropExisting(QStringLiteral("drop-existing"), QStringLiteral("Drop an existing local database of the new name without asking."));
-    const QCommandLineOption askBeforeDrop(QStringLiteral("ask-before-drop"), QStringLiteral("Ask before dropping an existing local database."));
-    const QCommandLineOption ordUser(QStringLiteral("ord-user"), QStringLiteral("Also grant the <user>_ord account."));
-    const QCommandLineOption noOrdUser(QStringLiteral("no-ord-user"), QStringLiteral("Do not grant the _ord account."));
-    const QCommandLineOption stages(QStringLiteral("stages"), QStringLiteral("Stages to run: 1 dump, 2 import, 3 grants (default 1,2,3)."), QStringLiteral("list"), QStringLiteral("1,2,3"));
-    const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("Answer Yes to every question."));
-    const QCommandLineOption workFolder(QStringLiteral("work-folder"), QStringLiteral("Folder whose dump/ subfolder holds the dump files (default: the program's folder)."), QStringLiteral("folder"));
-    const QCommandLineOption importConnections(QStringLiteral("import-connections"), QStringLiteral("Connections that load the dump into the local server (default: chosen for this machine)."), QStringLiteral("n"));
-    const QList<QCommandLineOption> valued{host, db, user, option, newDb, newUser, fkPath, stages, workFolder,
-                                           importConnections};
-    parser.addOptions({host, db, user, option, newDb, newUser, fk, noFk, fkPath, dropExisting, askBeforeDrop,
-                       ordUser, noOrdUser, stages, yes, workFolder, importConnections});
-    // Parsed here rather than by process(): a usage error is a refused request (exit 2).
-    if (!parser.parse(QCoreApplication::arguments()))
-        refuseUsage(usageError(parser));
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
-        parser.showHelp(0);
-    if (parser.isSet(versionOption))
-        parser.showVersion();
-    if (!parser.positionalArguments().isEmpty())
-        refuseUsage(QStringLiteral("알 수 없는 인수입니다: ") + parser.positionalArguments().join(u' '));
-    // "--new-db --no-fk" forgot the name: the option is not taken for one. The dump's own
-    // options may start with "--", but not be one of ours.
-    const QStringList ours = spellings(valued + QList<QCommandLineOption>{fk, noFk, dropExisting, askBeforeDrop,
-                                                                          ordUser, noOrdUser, yes, helpOption,
-                                                                          versionOption});
-    for (const QCommandLineOption &o : valued) {
-        for (const QString &value : parser.values(o)) {
-            const bool dumpOptions = o.names() == option.names();
+    const QStringList ours = spellings(o.all() + parserOwn);
+    for (const QCommandLineOption &valued : o.valued()) {
+        for (const QString &value : parser.values(valued)) {
+            const bool dumpOptions = valued.names() == o.option.names();
             if (ours.contains(value) || (!dumpOptions && value.startsWith(QStringLiteral("--"))))
-                refuseUsage(QStringLiteral("--") + o.names().first() + QStringLiteral("의 값이 옵션처럼 보입니다: ")
+                refuseUsage(QStringLiteral("--") + valued.names().first() + QStringLiteral("의 값이 옵션처럼 보입니다: ")
                             + value);
         }
     }
+}
 
-    auto conflict = [&](const QCommandLineOption &a, const QCommandLineOption &b) {
-        if (parser.isSet(a) && parser.isSet(b))
-            refuseUsage(QStringLiteral("함께 쓸 수 없는 옵션입니다: --%1, --%2").arg(a.names().first(), b.names().first()));
-    };
-    conflict(fk, noFk);
-    conflict(dropExisting, askBeforeDrop);
-    conflict(ordUser, noOrdUser);
-
-    CopyRequest request = rememberedRequest();
-    if (parser.isSet(host)) request.host = parser.value(host);
-    if (parser.isSet(db)) request.dbPrefix = parser.value(db);
-    if (parser.isSet(user)) request.user = parser.value(user);
-    if (parser.isSet(option)) request.dumpOption = parser.value(option);
-    if (parser.isSet(newDb)) request.newDB = parser.value(newDb);
-    if (parser.isSet(newUser)) request.newUser = parser.value(newUser);
-    if (parser.isSet(fk)) request.foreign = true;
-    if (parser.isSet(noFk)) request.foreign = false;
-    if (parser.isSet(fkPath)) request.foreignPath = parser.value(fkPath);
-    if (parser.isSet(dropExisting)) request.existDBDel = true;
-    if (parser.isSet(askBeforeDrop)) request.existDBDel = false;
-    if (parser.isSet(ordUser)) request.onOrdUser = true;
-    if (parser.isSet(noOrdUser)) request.onOrdUser = false;
-    if (parser.isSet(workFolder)) request.programFolder = parser.value(workFolder);
-    if (parser.isSet(importConnections)) {
-        bool number = false;
-        request.importConnections = parser.value(importConnections).toInt(&number);
-        if (!number || request.importConnections < 1 || request.importConnections > 16)
-            refuseUsage(QStringLiteral("--import-connections는 1부터 16까지의 수입니다: ") + parser.value(importConnections));
+void refuseConflicts(const QCommandLineParser &parser, const Options &o)
+{
+    const std::pair<const QCommandLineOption *, const QCommandLineOption *> pairs[] = {
+        {&o.fk, &o.noFk}, {&o.dropExisting, &o.askBeforeDrop}, {&o.ordUser, &o.noOrdUser}};
+    for (const auto &[a, b] : pairs) {
+        if (parser.isSet(*a) && parser.isSet(*b))
+            refuseUsage(QStringLiteral("함께 쓸 수 없는 옵션입니다: --%1, --%2").arg(a->names().first(), b->names().first()));
     }
+}
 
+// Which of the stages 1, 2, 3 the list names.
+void readStages(const QString &list, CopyRequest &request)
+{
     request.stage[0] = request.stage[1] = request.stage[2] = false;
-    const QString stageList = parser.value(stages).trimmed();
-    if (!stageList.isEmpty()) {
-        for (const QString &s : stageList.split(u',')) {
-            const QString t = s.trimmed();
-            if (t == u"1" || t == u"2" || t == u"3") {
-                request.stage[t.toInt() - 1] = true;
-            } else {
-                refuseUsage(QStringLiteral("--stages는 쉼표로 구분한 1, 2, 3입니다: ") + stageList);
-            }
-        }
+    const QString stageList = list.trimmed();
+    if (stageList.isEmpty())
+        return;
+    for (const QString &s : stageList.split(u',')) {
+        const QString t = s.trimmed();
+        if (t == u"1" || t == u"2" || t == u"3")
+            request.stage[t.toInt() - 1] = true;
+        else
+            refuseUsage(QStringLiteral("--stages는 쉼표로 구분한 1, 2, 3입니다: ") + stageList);
     }
+}
 
-    CliMessenger cli(parser.isSet(yes));
+// The remembered fields with the options on top.
+CopyRequest requestFrom(const QCommandLineParser &parser, const Options &o)
+{
+    CopyRequest request = rememberedRequest();
+    const std::pair<const QCommandLineOption *, QString *> texts[] = {
+        {&o.host, &request.host},       {&o.db, &request.dbPrefix},         {&o.user, &request.user},
+        {&o.option, &request.dumpOption}, {&o.newDb, &request.newDB},       {&o.newUser, &request.newUser},
+        {&o.fkPath, &request.foreignPath}, {&o.workFolder, &request.programFolder}};
+    for (const auto &[option, field] : texts) {
+        if (parser.isSet(*option))
+            *field = parser.value(*option);
+    }
+    const std::tuple<const QCommandLineOption *, bool *, bool> switches[] = {
+        {&o.fk, &request.foreign, true},           {&o.noFk, &request.foreign, false},
+        {&o.dropExisting, &request.existDBDel, true}, {&o.askBeforeDrop, &request.existDBDel, false},
+        {&o.ordUser, &request.onOrdUser, true},    {&o.noOrdUser, &request.onOrdUser, false}};
+    for (const auto &[option, field, value] : switches) {
+        if (parser.isSet(*option))
+            *field = value;
+    }
+    if (parser.isSet(o.importConnections)) {
+        bool number = false;
+        request.importConnections = parser.value(o.importConnections).toInt(&number);
+        if (!number || request.importConnections < 1 || request.importConnections > 16)
+            refuseUsage(QStringLiteral("--import-connections는 1부터 16까지의 수입니다: ")
+                        + parser.value(o.importConnections));
+    }
+    readStages(parser.value(o.stages), request);
+    return request;
+}
+
+// The copy on this thread, its questions answered Yes with yes; the exit status.
+int runCopy(const CopyRequest &request, bool yes)
+{
+    CliMessenger cli(yes);
     CliProgress progress(stderr, streamIsTerminal(stderr));
     ProgressAwareMessenger shown(cli, progress);
     setMessenger(&shown);
@@ -185,4 +189,38 @@ int main(int argc, char **argv)
     progress.clear();
     setMessenger(nullptr);
     return copied ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    prepareProcess();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(programTitle());
+    const ProgramVersion v = programVersion();
+    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.revision));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "지정한 서버의 DB를  현컴퓨터(로컬)로 복사합니다.\n"
+        "Copies one database from a server onto this machine's MySQL/MariaDB server.\n"
+        "Starts from the fields the window remembers; options override them.\n"
+        "Exit status: 0 copied, 1 the copy stopped, 2 the request was refused."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const Options options;
+    parser.addOptions(options.all());
+    // Parsed here rather than by process(): a usage error is a refused request (exit 2).
+    if (!parser.parse(QCoreApplication::arguments()))
+        refuseUsage(usageError(parser));
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
+        parser.showHelp(0);
+    if (parser.isSet(versionOption))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        refuseUsage(QStringLiteral("알 수 없는 인수입니다: ") + parser.positionalArguments().join(u' '));
+    refuseValuesLikeOptions(parser, options, {helpOption, versionOption});
+    refuseConflicts(parser, options);
+    return runCopy(requestFrom(parser, options), parser.isSet(options.yes));
 }
