@@ -53,59 +53,51 @@ void keepTail(QByteArray &buffer, const QByteArray &more)
 
 }  // namespace
 
-RunResult RunAndWait(const QString &file, const QStringList &arguments, const QString &directory,
-                     bool hidden, bool minimized, const RunOptions &options)
-{
-    RunResult result;
-    QProcess process;
-    process.setProgram(file);
-    process.setArguments(arguments);
-    if (!directory.isEmpty())
-        process.setWorkingDirectory(directory);
-    if (!options.environment.isEmpty())
-        process.setProcessEnvironment(options.environment);
-    applyShowMode(process, hidden, minimized);
+namespace {
 
-    QFile input;
+// Opens the program's input file and names its output file; false (result says why) when either
+// cannot be used.
+bool redirect(QProcess &process, QFile &input, const RunOptions &options, RunResult &result)
+{
     if (!options.stdinFile.isEmpty()) {
         input.setFileName(options.stdinFile);
         if (!input.open(QIODevice::ReadOnly)) {
             result.inputUnreadable = true;
             result.startError = options.stdinFile + QStringLiteral(" (") + input.errorString() + u')';
-            return result;
+            return false;
         }
     }
-    if (!options.stdoutFile.isEmpty()) {
-        // Opened here first: QProcess reports a file it cannot open as a program that failed to
-        // start, which reads like a missing program.
-        QFile output(options.stdoutFile);
-        if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            result.outputUnwritable = true;
-            result.startError = options.stdoutFile + QStringLiteral(" (") + output.errorString() + u')';
-            return result;
-        }
-        process.setStandardOutputFile(options.stdoutFile, QIODevice::Truncate);
-    }
-    else
+    if (options.stdoutFile.isEmpty()) {
         process.setStandardOutputFile(QProcess::nullDevice());
-
-    process.start(QIODevice::ReadWrite);
-    if (!process.waitForStarted(-1)) {
-        result.startError = process.errorString();
-        return result;
+        return true;
     }
-    result.started = true;
-    // Reachable from a signal handler until the program has ended, so that no exit leaves it behind.
-    const RunningProgram registered(process.processId());
-    if (!input.isOpen())
-        process.closeWriteChannel();
+    // Opened here first: QProcess reports a file it cannot open as a program that failed to start,
+    // which reads like a missing program.
+    QFile output(options.stdoutFile);
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        result.outputUnwritable = true;
+        result.startError = options.stdoutFile + QStringLiteral(" (") + output.errorString() + u')';
+        return false;
+    }
+    process.setStandardOutputFile(options.stdoutFile, QIODevice::Truncate);
+    return true;
+}
 
+// Feeds the input, watches for cancel and the first output and reports progress until the
+// started program has ended.
+void waitForEnd(QProcess &process, QFile &input, const RunOptions &options, RunResult &result)
+{
     qint64 fed = 0;
     auto report = [&] {
         if (options.progress) {
             const qint64 written = options.stdoutFile.isEmpty() ? 0 : QFileInfo(options.stdoutFile).size();
             options.progress(written, fed);
         }
+    };
+    auto stop = [&](bool &why) {
+        process.kill();
+        process.waitForFinished(-1);
+        why = true;
     };
 
     bool inputDone = !input.isOpen();
@@ -114,9 +106,7 @@ RunResult RunAndWait(const QString &file, const QStringList &arguments, const QS
     bool awaitingOutput = options.firstOutputTimeoutMs > 0 && !options.stdoutFile.isEmpty();
     while (process.state() != QProcess::NotRunning) {
         if (options.cancel && options.cancel->load()) {
-            process.kill();
-            process.waitForFinished(-1);
-            result.cancelled = true;
+            stop(result.cancelled);
             break;
         }
         if (awaitingOutput) {
@@ -125,9 +115,7 @@ RunResult RunAndWait(const QString &file, const QStringList &arguments, const QS
             if (!awaitingOutput)
                 report();
             else if (sinceStart.elapsed() > options.firstOutputTimeoutMs) {
-                process.kill();
-                process.waitForFinished(-1);
-                result.timedOut = true;
+                stop(result.timedOut);
                 break;
             }
         }
@@ -150,6 +138,37 @@ RunResult RunAndWait(const QString &file, const QStringList &arguments, const QS
     }
     keepTail(result.errorOutput, process.readAllStandardError());
     report();
+}
+
+}  // namespace
+
+RunResult RunAndWait(const QString &file, const QStringList &arguments, const QString &directory,
+                     bool hidden, bool minimized, const RunOptions &options)
+{
+    RunResult result;
+    QProcess process;
+    process.setProgram(file);
+    process.setArguments(arguments);
+    if (!directory.isEmpty())
+        process.setWorkingDirectory(directory);
+    if (!options.environment.isEmpty())
+        process.setProcessEnvironment(options.environment);
+    applyShowMode(process, hidden, minimized);
+
+    QFile input;
+    if (!redirect(process, input, options, result))
+        return result;
+    process.start(QIODevice::ReadWrite);
+    if (!process.waitForStarted(-1)) {
+        result.startError = process.errorString();
+        return result;
+    }
+    result.started = true;
+    // Reachable from a signal handler until the program has ended, so that no exit leaves it behind.
+    const RunningProgram registered(process.processId());
+    if (!input.isOpen())
+        process.closeWriteChannel();
+    waitForEnd(process, input, options, result);
     // A terminal's Ctrl+C reaches the program and the caller together: the program may end
     // before the caller's cancel is seen, and that is still a cancel, not a crash.
     if (options.cancel && options.cancel->load())
