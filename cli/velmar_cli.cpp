@@ -76,6 +76,7 @@ struct Options {
     QCommandLineOption noOrdUser{QStringLiteral("no-ord-user"), QStringLiteral("Do not grant the _ord account.")};
     QCommandLineOption stages{QStringLiteral("stages"), QStringLiteral("Stages to run: 1 dump, 2 import, 3 grants (default 1,2,3)."), QStringLiteral("list"), QStringLiteral("1,2,3")};
     QCommandLineOption yes{QStringLiteral("yes"), QStringLiteral("Answer Yes to every question.")};
+    QCommandLineOption endSessions{QStringLiteral("end-sessions"), QStringLiteral("End (KILL) other connections that use the local database when it is to be dropped, instead of asking to wait for them.")};
     QCommandLineOption workFolder{QStringLiteral("work-folder"), QStringLiteral("Folder whose dump/ subfolder holds the dump files (default: the program's folder)."), QStringLiteral("folder")};
     QCommandLineOption importConnections{QStringLiteral("import-connections"), QStringLiteral("Connections that load the dump into the local server (default: chosen for this machine)."), QStringLiteral("n")};
 
@@ -86,7 +87,7 @@ struct Options {
     QList<QCommandLineOption> all() const
     {
         return {host, db, user, option, newDb, newUser, fk, noFk, fkPath, dropExisting, askBeforeDrop,
-                ordUser, noOrdUser, stages, yes, workFolder, importConnections};
+                ordUser, noOrdUser, stages, yes, endSessions, workFolder, importConnections};
     }
 };
 
@@ -159,6 +160,9 @@ CopyRequest requestFrom(const QCommandLineParser &parser, const Options &o)
             refuseUsage(QStringLiteral("--import-connections는 1부터 16까지의 수입니다: ")
                         + parser.value(o.importConnections));
     }
+    // Ending other connections is never an answer of --yes: only this option says it.
+    request.otherSessions = parser.isSet(o.endSessions) ? CopyRequest::OtherSessions::End
+                                                        : CopyRequest::OtherSessions::AskWait;
     readStages(parser.value(o.stages), request);
     return request;
 }

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <limits>
+
 namespace velmar {
 
 CopyContext::CopyContext(CopyRequest r) : request(std::move(r))
@@ -82,9 +84,9 @@ LoadTarget CopyContext::localTarget(const QString &database) const
     return LoadTarget{kLocalHost, kRootUser, kRootPassword, database};
 }
 
-QString CopyContext::loadDatabase(bool staged) const
+QString CopyContext::loadDatabase() const
 {
-    return staged ? stagingDatabaseName(NewDBName()) : NewDBName();
+    return stagingDatabaseName(NewDBName());
 }
 
 LoadOptions CopyContext::loadOptions()
@@ -114,6 +116,22 @@ QStringList column(const QString &sql, bool *ok)
     if (ok)
         *ok = rows >= 0;
     return values;
+}
+
+std::unique_ptr<Recordset> quietRows(const QString &sql, qint32 *error, QString *text)
+{
+    cMySQL *c = sharedConnection();
+    if (!c)
+        return nullptr;
+    try {
+        return c->real_query(sql, std::numeric_limits<qint32>::max());
+    } catch (const RaisedError &e) {
+        if (error)
+            *error = e.Number;
+        if (text)
+            *text = e.Description;
+        return nullptr;
+    }
 }
 
 DbPresence databaseExists(const QString &dbName)

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 namespace velmar {
 
@@ -18,7 +19,7 @@ namespace velmar {
 enum class DbPresence { Missing, Present, Unknown };
 
 // The stages of a running copy, for progress displays.
-enum class CopyStage { Idle, CheckSource, CheckTarget, Dump, Rewrite, Import, ForeignKeys, Grants, Done };
+enum class CopyStage { Idle, CheckSource, CheckTarget, Dump, Rewrite, Import, ForeignKeys, Grants, WaitSessions, Done };
 
 // What the target check decided for the local database of the new name: the copy stops (the
 // database stays), it loads into a new database, or it loads beside the existing one and then
@@ -52,8 +53,14 @@ public:
 
     CopyRequest request;
     std::atomic_bool cancel{false};
-    // The replaced database is being swapped for its copy: a cancel then waits for its end.
+    // The user's database is being dropped or swapped for its copy: a cancel then waits for its
+    // end. cancelLock orders the two: a drop begins only when no cancel has come.
     std::atomic_bool swapping{false};
+    std::mutex cancelLock;
+    // The user's database has been replaced by its copy.
+    bool replaced = false;
+    // Why the copy stopped when no message box said it (a question answered No).
+    QString stopReason;
     SourceFacts source;
     TargetDecision target = TargetDecision::LoadNew;
 
@@ -85,8 +92,9 @@ public:
     SharedConnection localConnection(bool cancellable = true);
     // The local database a load goes into, reached as root.
     LoadTarget localTarget(const QString &database) const;
-    // The staging database beside the one replaced, or the new one.
-    QString loadDatabase(bool staged) const;
+    // The staging database a load goes into: the new database takes its tables only once they
+    // are all in, so a load that stops never leaves half a database under the user's name.
+    QString loadDatabase() const;
     // The import's connections, cancel and progress.
     LoadOptions loadOptions();
 
@@ -100,6 +108,11 @@ bool isCharsetPair(const QString &text);
 // The first column of a statement's rows (shared connection open); ok: the statement ran (a
 // failure has been shown).
 QStringList column(const QString &sql, bool *ok = nullptr);
+// A statement on the shared connection that may fail without a box (a server without the asked
+// table, a lock that did not come in time); error gets the server's number, text its message.
+std::unique_ptr<Recordset> quietRows(const QString &sql, qint32 *error = nullptr, QString *text = nullptr);
+// The server's answer when a lock did not come within the session's lock_wait_timeout.
+constexpr qint32 kLockWaitTimeout = 1205;
 // Whether exactly this database exists (shared connection open); Unknown after a failed look.
 DbPresence databaseExists(const QString &dbName);
 

@@ -47,10 +47,11 @@ CopyJob::~CopyJob() = default;
 
 void CopyJob::cancel()
 {
+    // A statement or connect waiting on a silent server returns now, not at its timeout. A drop of
+    // the user's database that has begun, and the swap after it, run to their end: stopped
+    // half-way they would leave neither database whole.
+    const std::lock_guard<std::mutex> lock(m_ctx.cancelLock);
     m_ctx.cancel.store(true);
-    // A statement or connect waiting on a silent server returns now, not at its timeout. The
-    // swap of a replaced database runs to its end: it is short, and stopped half-way it would
-    // leave neither database whole.
     if (!m_ctx.swapping.load())
         CancelSharedConnection();
 }
@@ -59,7 +60,8 @@ bool CopyJob::ProcCopy()
 {
     // A cancel is looked at before every step as well as after it: a copy cancelled while a
     // step waited on the server must not go on to drop, create or grant anything.
-    m_stopReason.clear();
+    m_ctx.stopReason.clear();
+    m_ctx.replaced = false;
     const LastMessage lastBox;
     // Every stage reports its own failures; what reaches here has no step to go on with.
     const bool copied = guarded(QStringLiteral("ProcCopy"), kFormMain, [this] {
@@ -70,9 +72,12 @@ bool CopyJob::ProcCopy()
         return true;
     // The log keeps why the copy stopped once the box that said it is gone.
     if (isCancelled()) {
+        if (m_ctx.replaced)
+            AddLog(QStringLiteral("Local DB(") + NewDBName()
+                   + QStringLiteral(")는 취소 전에 교체를 시작해 교체까지 마쳤습니다. 그 뒤의 작업은 취소되었습니다."));
         AddLog(QStringLiteral("복사가 취소되었습니다."));
     } else {
-        const QString reason = !m_stopReason.isEmpty() ? m_stopReason : lastBox.text();
+        const QString reason = !m_ctx.stopReason.isEmpty() ? m_ctx.stopReason : lastBox.text();
         AddLog(QStringLiteral("복사 중단: ")
                + (reason.isEmpty() ? QStringLiteral("작업이 완료되지 않았습니다.") : reason));
     }
@@ -153,9 +158,7 @@ bool CopyJob::checkTarget()
         return false;
     }
     emit stageStarted(CopyStage::CheckTarget);
-    TargetCheck check(m_ctx);
-    m_ctx.target = check.run();
-    m_stopReason = check.stopReason();
+    m_ctx.target = TargetCheck(m_ctx).run();
     return m_ctx.target != TargetDecision::Stop;
 }
 

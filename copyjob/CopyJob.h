@@ -69,8 +69,6 @@ private:
     bool goesOn(bool stepSucceeded) const { return stepSucceeded && !isCancelled(); }
 
     CopyContext m_ctx;
-    // Why the copy stopped when no message box said it (the answer No to the drop question).
-    QString m_stopReason;
 };
 
 // Appends one entry to the log (the log window, velmar-cli's output, a test's record).

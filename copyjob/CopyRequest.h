@@ -31,6 +31,12 @@ struct CopyRequest {
     bool onOrdUser = false;   // chkField(2) also grant the _ord user
     bool stage[3] = {true, true, true};  // chkWork(0..2)
 
+    // What may be done about other connections that use the local database when it is to be
+    // dropped: the window asks whether to wait or to end them, velmar-cli asks only whether to
+    // wait unless told to end them.
+    enum class OtherSessions { AskWaitOrEnd, AskWait, End };
+    OtherSessions otherSessions = OtherSessions::AskWaitOrEnd;
+
     // Connections that load the dump into the local server; 0: the loader's default.
     int importConnections = 0;
 

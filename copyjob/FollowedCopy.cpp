@@ -16,10 +16,10 @@
 namespace velmar {
 
 struct FollowedCopy::Following {
-    Following(const QString &dump, const QString &out, bool staged) : rewrite(dump, out), staged(staged) {}
+    Following(const QString &dump, const QString &out, bool replacing) : rewrite(dump, out), replacing(replacing) {}
 
     FollowingRewrite rewrite;  // its outcome is the rewrite step's
-    const bool staged;
+    const bool replacing;
     LoadResult result;  // once the dump has ended
 };
 
@@ -56,7 +56,7 @@ FollowedCopy::~FollowedCopy()
     abandon();
 }
 
-bool FollowedCopy::staged() const
+bool FollowedCopy::replacing() const
 {
     return m_ctx.target == TargetDecision::Replace;
 }
@@ -122,7 +122,7 @@ RunResult FollowedCopy::dumpWhileLoading(const QString &program, const QStringLi
         LoadOptions load = m_ctx.loadOptions();
         load.growing = m_following->rewrite.file();
         m_following->result = loadSqlFile(m_ctx.editedFilePath() + QStringLiteral(".part"),
-                                          m_ctx.localTarget(m_ctx.loadDatabase(m_following->staged)), load);
+                                          m_ctx.localTarget(m_ctx.loadDatabase()), load);
     } else if (refused || followError) {
         run.stop = true;
     }
@@ -143,7 +143,7 @@ bool FollowedCopy::startFollowing()
 {
     const QString output = m_ctx.editedFilePath();
     auto f = std::make_unique<Following>(m_ctx.dumpFilePath() + QStringLiteral(".part"),
-                                         output + QStringLiteral(".part"), staged());
+                                         output + QStringLiteral(".part"), replacing());
     m_ctx.startStage(CopyStage::Rewrite);
     messenger().addLog(QStringLiteral("DumpFile Edit..."));
     if (!f->rewrite.begin())
@@ -153,7 +153,7 @@ bool FollowedCopy::startFollowing()
     m_ctx.startStage(CopyStage::Import);
     messenger().addLog(QStringLiteral("Import..."));
     // The room for an old database beside its replacement was judged before the dump began.
-    const QString database = m_ctx.loadDatabase(f->staged);
+    const QString database = m_ctx.loadDatabase();
     if (m_ctx.isCancelled() || !createDatabase(m_ctx, database))
         return false;  // the refusal has been shown
     messenger().addLog(clientCommandLine(output, database));
@@ -193,10 +193,10 @@ void FollowedCopy::abandon()
 {
     if (!m_following)
         return;
-    const bool staged = m_following->staged;
+    const bool replacing = m_following->replacing;
     m_following.reset();  // the load has stopped: the partial rewrite goes
     guarded(QStringLiteral("SETP_DBImport"), kModMain, [&] {
-        discardLoad(m_ctx, m_ctx.loadDatabase(staged), staged);
+        discardLoad(m_ctx, m_ctx.loadDatabase(), replacing);
         return true;
     });
 }

@@ -25,8 +25,8 @@ public:
     bool isFollowing() const { return m_following != nullptr; }
     // The rewrite's outcome, written while the dump was, tail included.
     bool rewrite();
-    // Whether the load goes into the staging database beside the one it replaces.
-    bool staged() const;
+    // Whether the load replaces an existing database (rather than making a new one).
+    bool replacing() const;
     // The import takes the load over: its outcome, the rewrite committed to file. From here the
     // database the load went into is the import's.
     LoadResult takeLoad(const QString &file);

@@ -29,13 +29,13 @@ bool ImportStage::run()
             return false;
         const QString file = m_ctx.editedFilePath();
         // Unless the server's folder has no room for both and the user chose to drop it first.
-        bool staged = m_ctx.target == TargetDecision::Replace;
-        if (staged && !roomBesideOld(QFileInfo(file).size(), staged))
+        bool replacing = m_ctx.target == TargetDecision::Replace;
+        if (replacing && !roomBesideOld(QFileInfo(file).size(), replacing))
             return false;
-        const QString loadInto = m_ctx.loadDatabase(staged);
+        const QString loadInto = m_ctx.loadDatabase();
         if (m_ctx.isCancelled() || !createDatabase(m_ctx, loadInto))
             return false;
-        return complete(loadInto, staged, [&] { return loadFile(file, loadInto); });
+        return complete(loadInto, replacing, [&] { return loadFile(file, loadInto); });
     }).value_or(false);
 }
 
@@ -45,32 +45,49 @@ bool ImportStage::run(FollowedCopy &followed)
         if (m_ctx.isCancelled())
             return false;
         const QString file = m_ctx.editedFilePath();
-        const bool staged = followed.staged();
-        const QString loadInto = m_ctx.loadDatabase(staged);
-        return complete(loadInto, staged, [&] { return settle(followed.takeLoad(file), file, loadInto); });
+        const QString loadInto = m_ctx.loadDatabase();
+        return complete(loadInto, followed.replacing(),
+                        [&] { return settle(followed.takeLoad(file), file, loadInto); });
     }).value_or(false);
 }
 
-bool ImportStage::complete(const QString &loadInto, bool staged, const std::function<bool()> &load)
+bool ImportStage::complete(const QString &loadInto, bool replacing, const std::function<bool()> &load)
 {
+    m_into = loadInto;
+    m_replacing = replacing;
     // The foreign-key script is the user's own SQL: one that names a database could reach the old
-    // database while it is still the user's, so it waits for the replacement.
+    // database while it is still the user's (or not find the new one), so it waits for the swap.
     const QString script = foreignKeyScript();
-    const bool scriptAfterSwap = staged && !script.isEmpty() && scriptNamesDatabase(script, m_ctx.NewDBName());
+    const bool scriptAfterSwap = !script.isEmpty() && scriptNamesDatabase(script, m_ctx.NewDBName());
     bool loaded = false;
     try {
-        loaded = load() && (script.isEmpty() || scriptAfterSwap || runForeignKeys(script, loadInto));
+        loaded = load() && (script.isEmpty() || scriptAfterSwap || runForeignKeys(script, m_into));
     } catch (...) {
-        discardLoad(m_ctx, loadInto, staged);
+        discardLoad(m_ctx, m_into, replacing);
         throw;
     }
     // A cancel that came as the load ended keeps the user's database too: the swap has not begun.
-    if (!loaded || (staged && m_ctx.isCancelled())) {
-        discardLoad(m_ctx, loadInto, staged);
+    if (!loaded || m_ctx.isCancelled()) {
+        discardLoad(m_ctx, m_into, replacing);
         return false;
     }
-    if (staged && !StagedSwap(m_ctx).run(loadInto))
+    if (m_into == m_ctx.NewDBName())
+        return !scriptAfterSwap || runForeignKeys(script, m_into);
+    StagedSwap swap(m_ctx);
+    bool swapped = false;
+    try {
+        swapped = swap.run(m_into, replacing);
+    } catch (...) {
+        if (!swap.begun())
+            discardLoad(m_ctx, m_into, replacing);
+        throw;
+    }
+    if (!swapped) {
+        // Stopped before the user's database was touched: the old one stays, the copy goes.
+        if (!swap.begun())
+            discardLoad(m_ctx, m_into, replacing);
         return false;
+    }
     return !scriptAfterSwap || runForeignKeys(script, m_ctx.NewDBName());
 }
 
@@ -96,24 +113,28 @@ bool ImportStage::settle(const LoadResult &r, const QString &file, const QString
         // its start, in the database this copy made (made anew when the loader sent statements
         // before it reached the command).
         messenger().addLog(r.message + QStringLiteral(" -> ") + clientProgramName());
-        if (r.statements > 0) {
+        // Its views and routines cannot be made again from the file in another database, so a
+        // new database is loaded under its own name.
+        if (!m_replacing)
+            m_into = m_ctx.NewDBName();
+        if (r.statements > 0 || m_into != database) {
             {
                 const SharedConnection db = m_ctx.localConnection();
                 if (!db)
                     return false;
                 DropDatabase(database);
             }
-            if (m_ctx.isCancelled() || !createDatabase(m_ctx, database))
+            if (m_ctx.isCancelled() || !createDatabase(m_ctx, m_into))
                 return false;
         }
-        return runClient(m_ctx, file, database, CopyStage::Import, false);
+        return runClient(m_ctx, file, m_into, CopyStage::Import, false);
     case LoadResult::Outcome::Failed:
         break;
     }
     throw RaisedError(r.errorNumber ? qint32(r.errorNumber) : 1, clientProgramName(), r.message);
 }
 
-bool ImportStage::roomBesideOld(qint64 bytes, bool &staged)
+bool ImportStage::roomBesideOld(qint64 bytes, bool &replacing)
 {
     DataFolderRoom room;
     if (!localRoom(m_ctx, room))
@@ -128,7 +149,7 @@ bool ImportStage::roomBesideOld(qint64 bytes, bool &staged)
                   Answer::No)
         || m_ctx.isCancelled() || !dropTarget(m_ctx))
         return false;
-    staged = false;
+    replacing = false;
     return true;
 }
 

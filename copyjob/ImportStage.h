@@ -21,18 +21,21 @@ public:
     bool run(FollowedCopy &followed);
 
 private:
-    // Loads with load(), then the foreign-key script; the swap for a staged load.
-    bool complete(const QString &loadInto, bool staged, const std::function<bool()> &load);
+    // Loads into the staging database with load(), runs the foreign-key script, then swaps it in
+    // (replacing the user's database, or under the new name).
+    bool complete(const QString &loadInto, bool replacing, const std::function<bool()> &load);
     bool loadFile(const QString &file, const QString &database);
     // What the loader's outcome means for the import: the client runs a file of client commands.
     bool settle(const LoadResult &r, const QString &file, const QString &database);
     // There is room for the replacement beside the old database, or the user chose to drop the
-    // old one first (staged is then false); false: the user chose to stop.
-    bool roomBesideOld(qint64 bytes, bool &staged);
+    // old one first (replacing is then false); false: the user chose to stop.
+    bool roomBesideOld(qint64 bytes, bool &replacing);
     QString foreignKeyScript() const;
     bool runForeignKeys(const QString &script, const QString &database);
 
     CopyContext &m_ctx;
+    QString m_into;  // where the rows are: the staging database, or the new one itself
+    bool m_replacing = false;
 };
 
 }  // namespace velmar

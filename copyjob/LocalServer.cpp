@@ -3,17 +3,22 @@
 #include "Attempt.h"
 #include "ClientPrograms.h"
 #include "Messenger.h"
+#include "OtherSessions.h"
 #include "RaisedError.h"
 #include "StagedReplace.h"
 #include "modWaitProc.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QStorageInfo>
 
 namespace velmar {
 
 namespace {
+
+// How long one try to drop or move waits for another connection's lock before it looks again.
+constexpr int kLockWaitSeconds = 2;
 
 // The character set and collation clause for the new database, when this copy or the dump it
 // loads knows the source's; empty for the server's default.
@@ -49,34 +54,59 @@ bool dropTarget(CopyContext &ctx)
     // Reported as the check that found the database.
     return guarded(QStringLiteral("IsExistDB"), kFormMain, [&] {
         const SharedConnection db = ctx.localConnection();
+        const auto dropped = qScopeGuard([&ctx] { ctx.swapping = false; });
         return db && !ctx.isCancelled() && dropOpenTarget(ctx);
     }).value_or(false);
 }
 
 bool dropOpenTarget(CopyContext &ctx)
 {
-    DropDatabase(ctx.NewDBName());
-    // The server's refusal has been shown; a database that is still there stops the copy
-    // rather than loading into it.
-    if (databaseExists(ctx.NewDBName()) != DbPresence::Missing)
+    const QString name = ctx.NewDBName();
+    for (;;) {
+        if (!clearOtherSessions(ctx, name, ctx.stopReason))
+            return false;
+        {
+            const std::lock_guard<std::mutex> lock(ctx.cancelLock);
+            if (ctx.isCancelled())
+                return false;
+            ctx.swapping = true;
+        }
+        qint32 error = 0;
+        QString text;
+        quietRows(QStringLiteral("SET SESSION lock_wait_timeout = ") + QString::number(kLockWaitSeconds));
+        quietRows(QStringLiteral("SET FOREIGN_KEY_CHECKS=0"));
+        quietRows(QStringLiteral("DROP DATABASE ") + quoteIdentifier(name), &error, &text);
+        quietRows(QStringLiteral("SET FOREIGN_KEY_CHECKS=1"));
+        if (error == 0)
+            break;
+        ctx.swapping = false;
+        if (error != kLockWaitTimeout) {
+            msgBox(QStringLiteral("Error ") + QString::number(error) + QStringLiteral(" (") + text + u')');
+            return false;
+        }
+        // A connection that holds a lock without showing the database, or one that came since.
+        messenger().addLog(QStringLiteral("Local DB(") + name + QStringLiteral(") 삭제가 다른 연결의 잠금을 기다립니다."));
+    }
+    // A database that is still there stops the copy rather than loading into it.
+    if (databaseExists(name) != DbPresence::Missing)
         return false;
     messenger().addLog(QStringLiteral("Local DB삭제:") + ctx.NewDBName());
     return true;
 }
 
-void discardLoad(CopyContext &ctx, const QString &database, bool staging)
+void discardLoad(CopyContext &ctx, const QString &database, bool replacing)
 {
     // A failed or cancelled load leaves nothing behind; the user's own database is untouched.
     const SharedConnection db = ctx.localConnection(false);
     if (!db)
         return;  // a staging database is removed by the next copy of the same target
     DropDatabase(database);
-    if (staging)
+    if (replacing)
         messenger().addLog(QStringLiteral("가져오기를 마치지 못해 임시 DB(") + database
                            + QStringLiteral(")를 삭제했습니다. 기존 DB(") + ctx.NewDBName()
                            + QStringLiteral(")는 그대로입니다."));
     else
-        messenger().addLog(QStringLiteral("가져오기를 마치지 못해 새로 만든 DB(") + database
+        messenger().addLog(QStringLiteral("가져오기를 마치지 못해 새로 만든 DB(") + ctx.NewDBName()
                            + QStringLiteral(")를 삭제했습니다."));
 }
 

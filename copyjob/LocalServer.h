@@ -17,10 +17,14 @@ namespace velmar {
 bool createDatabase(CopyContext &ctx, const QString &database);
 // Drops the user's database of the new name (connecting for it).
 bool dropTarget(CopyContext &ctx);
-// The same on the open shared connection; a database that is still there stops the copy.
+// The same on the open shared connection, once no other connection uses it (see
+// clearOtherSessions); each try waits a few seconds at most for a lock, and a cancel that comes
+// before a try has begun drops nothing. A database that is still there stops the copy. While it
+// drops, and after it has dropped, ctx.swapping is set: a cancel waits for the caller's end.
 bool dropOpenTarget(CopyContext &ctx);
-// Drops what a load that did not finish created, and logs it.
-void discardLoad(CopyContext &ctx, const QString &database, bool staging);
+// Drops the staging database of a load that did not finish, and logs it: beside the user's
+// database when replacing, else in place of a new one.
+void discardLoad(CopyContext &ctx, const QString &database, bool replacing);
 // Drops the staging database a crashed copy of this target left (shared connection open).
 bool removeLeftoverStaging(CopyContext &ctx);
 

@@ -30,6 +30,7 @@ QString stageText(CopyStage stage)
     case CopyStage::Import: return QStringLiteral("가져오기");
     case CopyStage::ForeignKeys: return QStringLiteral("외래키 처리");
     case CopyStage::Grants: return QStringLiteral("유저생성");
+    case CopyStage::WaitSessions: return QStringLiteral("다른 연결 대기");
     case CopyStage::Done: return QStringLiteral("완료");
     }
     return QString();

@@ -3,6 +3,7 @@
 #include "ClientPrograms.h"
 #include "LocalServer.h"
 #include "Messenger.h"
+#include "OtherSessions.h"
 #include "RaisedError.h"
 #include "StagedReplace.h"
 
@@ -10,12 +11,30 @@
 
 namespace velmar {
 
-bool StagedSwap::run(const QString &staging)
+bool StagedSwap::run(const QString &staging, bool replacing)
 {
-    m_ctx.swapping.store(true);
     const auto swapped = qScopeGuard([this] { m_ctx.swapping.store(false); });
     const SharedConnection db = m_ctx.localConnection(false);
-    return db && read(staging) && replace(staging);
+    return db && read(staging) && replace(staging, replacing);
+}
+
+bool StagedSwap::runWaiting(const QString &statement)
+{
+    for (;;) {
+        qint32 error = 0;
+        QString text;
+        quietRows(statement, &error, &text);
+        if (error == 0)
+            return true;
+        if (error != kLockWaitTimeout) {
+            msgBox(QStringLiteral("Error ") + QString::number(error) + QStringLiteral(" (") + text + u')');
+            return false;
+        }
+        const std::vector<OtherSession> others = otherSessions(m_ctx.NewDBName());
+        messenger().addLog(QStringLiteral("Local DB(") + m_ctx.NewDBName()
+                           + QStringLiteral(") 교체가 다른 연결의 잠금을 기다립니다.")
+                           + (others.empty() ? QString() : QStringLiteral("\r\n") + describeSessions(others)));
+    }
 }
 
 bool StagedSwap::read(const QString &staging)
@@ -36,7 +55,7 @@ bool StagedSwap::read(const QString &staging)
     return triggersListed && tablesListed && charsetRead;
 }
 
-bool StagedSwap::replace(const QString &staging)
+bool StagedSwap::replace(const QString &staging, bool replacing)
 {
     const QString from = quoteIdentifier(staging) + u'.';
     const QString to = quoteIdentifier(m_ctx.NewDBName()) + u'.';
@@ -52,8 +71,17 @@ bool StagedSwap::replace(const QString &staging)
     // From here the user's database is unavailable until its replacement is in place.
     QElapsedTimer away;
     away.start();
-    if (!dropOpenTarget(m_ctx))
-        return false;
+    if (replacing) {
+        if (!dropOpenTarget(m_ctx))
+            return false;
+    } else {
+        const std::lock_guard<std::mutex> lock(m_ctx.cancelLock);
+        if (m_ctx.isCancelled())
+            return false;
+        m_ctx.swapping = true;
+        quietRows(QStringLiteral("SET SESSION lock_wait_timeout = 2"));
+    }
+    m_begun = true;
     if (ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(m_ctx.NewDBName()) + u' '
                    + m_charset)
         < 0)
@@ -61,7 +89,7 @@ bool StagedSwap::replace(const QString &staging)
     if (!moves.isEmpty()) {
         messenger().addLog(QStringLiteral("테이블 이동: ") + staging + QStringLiteral(" -> ") + m_ctx.NewDBName()
                            + QStringLiteral(" (%1개)").arg(moves.size()));
-        if (ExecuteSQL(QStringLiteral("RENAME TABLE ") + moves.join(QStringLiteral(", "))) < 0)
+        if (!runWaiting(QStringLiteral("RENAME TABLE ") + moves.join(QStringLiteral(", "))))
             return false;
     }
     // Views, triggers, routines and events, from the file's own statements, in its order.
@@ -71,8 +99,12 @@ bool StagedSwap::replace(const QString &staging)
     const LoadResult r = loadSqlFile(m_ctx.editedFilePath(), m_ctx.localTarget(m_ctx.NewDBName()), objects);
     if (r.outcome != LoadResult::Outcome::Loaded)
         throw RaisedError(r.errorNumber ? qint32(r.errorNumber) : 1, clientProgramName(), r.message);
-    messenger().addLog(QStringLiteral("Local DB 교체 완료: ") + m_ctx.NewDBName()
-                       + QStringLiteral(" (사용할 수 없던 시간 %1초)").arg(double(away.elapsed()) / 1000.0, 0, 'f', 1));
+    if (replacing)
+        messenger().addLog(QStringLiteral("Local DB 교체 완료: ") + m_ctx.NewDBName()
+                           + QStringLiteral(" (사용할 수 없던 시간 %1초)").arg(double(away.elapsed()) / 1000.0, 0, 'f', 1));
+    else
+        messenger().addLog(QStringLiteral("Local DB 생성 완료: ") + m_ctx.NewDBName());
+    m_ctx.replaced = replacing;
     DropDatabase(staging);
     return true;
 }

@@ -38,7 +38,7 @@ bool TargetCheck::replaceConsented(const QString &dbName)
     if (!m_ctx.request.existDBDel
         && !askYesNo(QStringLiteral("Local에 동일한 DB명(") + dbName
                      + QStringLiteral(")이 존재합니다.\r\n삭제후 계속 진행할까요?"))) {
-        m_stopReason = QStringLiteral("Local에 동일한 DB명(") + dbName + QStringLiteral(")이 존재하며 삭제하지 않았습니다.");
+        m_ctx.stopReason = QStringLiteral("Local에 동일한 DB명(") + dbName + QStringLiteral(")이 존재하며 삭제하지 않았습니다.");
         return false;
     }
     return !m_ctx.isCancelled();

@@ -12,8 +12,6 @@ public:
     // host is the local server's name; only "localhost" lets a database be dropped.
     explicit TargetCheck(CopyContext &ctx, QString host = kLocalHost) : m_ctx(ctx), m_host(std::move(host)) {}
     TargetDecision run();
-    // Why the copy stops when no message box said it (the answer No to the drop question).
-    QString stopReason() const { return m_stopReason; }
 
 private:
     // The local database may be replaced: asked unless the user chose to drop without asking.
@@ -21,7 +19,6 @@ private:
 
     CopyContext &m_ctx;
     QString m_host;
-    QString m_stopReason;
 };
 
 }  // namespace velmar

@@ -1,6 +1,7 @@
 // velmar-cli as a user runs it: a separate process, the real programs, the test server.
 #include "CliProgress.h"
 #include "JobFixture.h"
+#include "StagedReplace.h"
 #include "TestFiles.h"
 #include "PlatformText.h"
 #include "ProgramInfo.h"
@@ -237,11 +238,12 @@ private slots:
         p.start();
         QVERIFY(p.waitForStarted());
         QByteArray out;
-        while (!out.contains("mysql cli_cancel") && p.state() == QProcess::Running) {
+        const QByteArray loading = "mysql " + stagingDatabaseName("cli_cancel").toUtf8();
+        while (!out.contains(loading) && p.state() == QProcess::Running) {
             p.waitForReadyRead(1000);
             out += p.readAllStandardOutput();
         }
-        QVERIFY2(out.contains("mysql cli_cancel"), out.constData());
+        QVERIFY2(out.contains(loading), out.constData());
         QTest::qWait(300);
         QCOMPARE(::kill(-pid_t(p.processId()), SIGINT), 0);
         QVERIFY(p.waitForFinished(60000));

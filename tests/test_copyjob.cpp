@@ -103,8 +103,10 @@ private slots:
         QCOMPARE(o.messages, QStringList{"복사완료"});
         const QString dump = nativePath(dumpDir() + "/pelsar_abc.sql");
         const QString edited = nativePath(dumpDir() + "/pelsar_abc_2.sql");
-        QCOMPARE(o.log.size(), 13);
-        QCOMPARE(o.log.mid(0, 12),
+        // Loaded under the staging name, then moved in whole.
+        const QString staging = stagingDatabaseName("pelsar_abc_dev");
+        QCOMPARE(o.log.size(), 16);
+        QCOMPARE(o.log.mid(0, 15),
                  (QStringList{
                      "Check Exist DB...",
                      "Dump...",
@@ -112,10 +114,13 @@ private slots:
                      "DumpFile Edit...",
                      edited + kHeadLog,
                      "Import...",
-                     "CREATE DATABASE IF NOT EXISTS `pelsar_abc_dev`" + charsetOf("pelsar_abc"),
-                     programName("mysql") + " pelsar_abc_dev -uroot -p**** < " + edited,
+                     "CREATE DATABASE IF NOT EXISTS `" + staging + "`" + charsetOf("pelsar_abc"),
+                     programName("mysql") + " " + staging + " -uroot -p**** < " + edited,
                      kFollowLog,
                      edited + kTailLog,
+                     "CREATE DATABASE IF NOT EXISTS `pelsar_abc_dev`" + charsetOf("pelsar_abc"),
+                     "테이블 이동: " + staging + " -> pelsar_abc_dev (2개)",
+                     "Local DB 생성 완료: pelsar_abc_dev",
                      "GRANT ALL ON `pelsar\\_abc\\_dev`.* TO 'abc'@'%' IDENTIFIED BY '****'",
                      "GRANT ALL ON `pelsar\\_abc\\_dev`.* TO 'abc'@'localhost' IDENTIFIED BY '****'",
                  }));
@@ -168,9 +173,12 @@ private slots:
         r.stage[1] = true;
         o = run(r);
         QVERIFY(o.copied);
-        QCOMPARE(o.log.mid(0, 4), (QStringList{"Import...", "CREATE DATABASE IF NOT EXISTS `stage_only`" + charsetOf("pelsar_abc"),
-                                              programName("mysql") + " stage_only -uroot -p**** < " + edited, kLoaderLog}));
-        QCOMPARE(o.log.size(), 5);
+        const QString staging = stagingDatabaseName("stage_only");
+        QCOMPARE(o.log.mid(0, 7), (QStringList{"Import...", "CREATE DATABASE IF NOT EXISTS `" + staging + "`" + charsetOf("pelsar_abc"),
+                                              programName("mysql") + " " + staging + " -uroot -p**** < " + edited, kLoaderLog,
+                                              "CREATE DATABASE IF NOT EXISTS `stage_only`" + charsetOf("pelsar_abc"),
+                                              "테이블 이동: " + staging + " -> stage_only (2개)", "Local DB 생성 완료: stage_only"}));
+        QCOMPARE(o.log.size(), 8);
         QCOMPARE(JobFixture::checksums("stage_only"), JobFixture::checksums("pelsar_abc"));
         QVERIFY(!JobFixture::canUse("kim", "tq582914", "stage_only"));
 
@@ -220,17 +228,19 @@ private slots:
         r.foreignPath = nativePath(folder);
         const Outcome o = run(r);
         QVERIFY(o.copied);
+        const QString staging = stagingDatabaseName("fk_target");
         const QString loadLine =
-            programName("mysql") + " fk_target -uroot -p**** < " + nativePath(dumpDir() + "/" + prefix + "fk_2.sql");
+            programName("mysql") + " " + staging + " -uroot -p**** < " + nativePath(dumpDir() + "/" + prefix + "fk_2.sql");
         QCOMPARE(o.log.indexOf(loadLine), 7);
         if (loaded.isEmpty()) {
-            QVERIFY(kFinish.match(o.log.value(10)).hasMatch());
+            QVERIFY(kFinish.match(o.log.value(13)).hasMatch());
             QCOMPARE(TestServer::value("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = 'fk_target' "
                                        "AND TABLE_NAME = 'fk_marker'"),
                      QString("0"));
         } else {
+            // In the staging database, before its tables move.
             QCOMPARE(o.log.value(10),
-                     programName("mysql") + " fk_target -uroot -p**** < "
+                     programName("mysql") + " " + staging + " -uroot -p**** < "
                          + nativePath(folder + "/" + loaded + "_tables외래키.SQL"));
             QCOMPARE(TestServer::value("SELECT which FROM fk_target.fk_marker"), loaded);
         }
@@ -418,7 +428,7 @@ private slots:
         const Outcome o = run(r);
         QVERIFY(!o.copied);
         QCOMPARE(o.messages.size(), 1);
-        const QString expected = badScript ? QString("^Error 1 \\(ERROR 1146 \\(42S02\\) at line 1: Table 'bad_load." + table + "' doesn't exist\\) ")
+        const QString expected = badScript ? QString("^Error 1 \\(ERROR 1146 \\(42S02\\) at line 1: Table '" + stagingDatabaseName("bad_load") + "." + table + "' doesn't exist\\) ")
                                            : "^Error 1064 \\(ERROR 1064 \\(42000\\) at line 2: You have an error in your SQL syntax.*\\) ";
         QVERIFY2(QRegularExpression(expected + "in procedure SETP_DBImport of Module modMain$",
                                     QRegularExpression::DotMatchesEverythingOption)
@@ -554,7 +564,7 @@ private slots:
         JobFixture::dropDatabase(target);
         const Outcome o = run(JobFixture::request(m_work, "pelsar_", "abc", target));
         QVERIFY(o.copied);
-        QVERIFY(o.log.contains(programName("mysql") + " ****_tq582914_**** -uroot -p**** < "
+        QVERIFY(o.log.contains(programName("mysql") + " " + stagingDatabaseName(target) + " -uroot -p**** < "
                                + nativePath(dumpDir() + "/pelsar_abc_2.sql")));
         QVERIFY(o.log.contains("GRANT ALL ON `wexrolp\\_****\\_wexrolp`.* TO 'abc'@'%' IDENTIFIED BY '****'"));
         QVERIFY(JobFixture::canUse("abc", "tq582914", target));
@@ -606,7 +616,7 @@ private slots:
         QCOMPARE(QString::fromUtf8(fileContent(m_work + "/mysqldump.args")).split('\n', Qt::SkipEmptyParts).mid(1),
                  (QStringList{"-q", "-e", "-hlocalhost", "-uroot", "--", "pelsar_abc"}));
         QCOMPARE(QString::fromUtf8(fileContent(m_work + "/mysql.args")).split('\n', Qt::SkipEmptyParts).mid(1),
-                 (QStringList{"-uroot", "--database=args_check"}));
+                 (QStringList{"-uroot", "--database=" + stagingDatabaseName("args_check")}));
         JobFixture::dropDatabase("args_check");
     }
 
@@ -763,7 +773,7 @@ private slots:
         QVERIFY(run(r).copied);
         r.stage[0] = false;
         r.stage[1] = true;
-        QCOMPARE(run(r).log.value(1), "CREATE DATABASE IF NOT EXISTS `cs_copy`" + charset);
+        QCOMPARE(run(r).log.value(1), "CREATE DATABASE IF NOT EXISTS `" + stagingDatabaseName("cs_copy") + "`" + charset);
         QCOMPARE(charsetOf("cs_copy"), charset);
         QCOMPARE(TestServer::value("SELECT v FROM cs_copy.t"), text);
         JobFixture::dropDatabase("cs_src");
