@@ -192,6 +192,7 @@ int runCopy(const CopyRequest &request, bool yes)
     }
     progress.clear();
     setMessenger(nullptr);
+    CliInterrupt::endBySignal();
     return copied ? 0 : 1;
 }
 

@@ -295,8 +295,9 @@ private slots:
     }
 
 #ifdef Q_OS_UNIX
-    // A second Ctrl+C, SIGTERM or SIGHUP ends velmar-cli at once, and the program it was running
-    // goes with it: nothing of the copy stays in its session.
+    // A second Ctrl+C ends velmar-cli at once; SIGTERM or SIGHUP cancel the copy, which cleans up,
+    // and then end it by that signal. The program it was running goes with it either way: nothing
+    // of the copy stays in its session.
     void endingSignalsLeaveNoChild_data()
     {
         QTest::addColumn<QList<int>>("sent");
@@ -304,6 +305,7 @@ private slots:
         QTest::newRow("Ctrl+C twice") << QList<int>{SIGINT, SIGINT} << SIGINT;
         QTest::newRow("SIGTERM") << QList<int>{SIGTERM} << SIGTERM;
         QTest::newRow("SIGHUP") << QList<int>{SIGHUP} << SIGHUP;
+        QTest::newRow("SIGTERM, then SIGTERM") << QList<int>{SIGTERM, SIGTERM} << SIGTERM;
     }
     void endingSignalsLeaveNoChild()
     {
@@ -342,7 +344,43 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(liveProcessesOfSession(session), QList<qint64>{}, 5000);
         err += p.readAllStandardError();
         QCOMPARE(QString::fromUtf8(err), QString(endedBy == SIGINT ? "취소하는 중...\n" : ""));
+        if (sent.size() == 1)  // cancelled, not cut short: the staging database is gone
+            QVERIFY(!JobFixture::databaseExists(stagingDatabaseName("cli_signal")));
         JobFixture::dropDatabase("cli_signal");
+    }
+
+    // A stop signal while the dump is written and loaded: the copy is cancelled and cleans up
+    // before velmar-cli ends by the signal.
+    void stopSignalDuringTheDumpCleansUp()
+    {
+        const QString work = m_dir.path() + "/term-during-dump";
+        QVERIFY(QDir().mkpath(work + "/dump"));
+        JobFixture::dropDatabase("cli_term");
+        // Enough rows that the first of them reach the file early, and the last ten slow: the
+        // import follows the dump while it still runs for seconds.
+        QCOMPARE(TestServer::exec("DROP DATABASE IF EXISTS dorvik_slow; CREATE DATABASE dorvik_slow; USE dorvik_slow; "
+                                  "CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(100)); "
+                                  "INSERT INTO t SELECT seq, REPEAT('x', 100) FROM seq_1_to_3000"),
+                 QString());
+        QProcess p;
+        p.setProgram(QStringLiteral(VELMAR_CLI_PATH));
+        p.setArguments({"--host", "localhost", "--db", "dorvik_", "--user", "slow", "--new-db", "cli_term", "--no-fk",
+                        "--option", "-q --skip-extended-insert --where=SLEEP(0.5*(id>2990))=0", "--stages", "1,2",
+                        "--work-folder", work});
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start();
+        QVERIFY(p.waitForStarted());
+        const QString following = work + "/dump/dorvik_slow_2.sql.part";
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(following), 20000);
+        QTest::qWait(300);
+        QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
+        QVERIFY(p.waitForFinished(15000));
+        QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(p.exitCode(), SIGTERM);
+        QCOMPARE(QDir(work + "/dump").entryList({"*.part"}, QDir::Files), QStringList{});
+        QVERIFY(!JobFixture::databaseExists(stagingDatabaseName("cli_term")));
+        QVERIFY(!JobFixture::databaseExists("cli_term"));
+        JobFixture::dropDatabase("dorvik_slow");
     }
 #endif
 
