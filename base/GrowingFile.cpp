@@ -21,7 +21,7 @@ void GrowingFile::fail(const QString &why)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_error.isEmpty())
-        m_error = why.isEmpty() ? QStringLiteral("the file was not completed") : why;
+        m_error = why.isEmpty() ? QStringLiteral("파일이 끝까지 써지지 않았습니다") : why;
 }
 
 bool GrowingFile::finished() const
@@ -47,7 +47,7 @@ qint64 GrowingFile::waitPast(qint64 offset, const std::function<bool()> &stopped
         if (m_size > offset || m_finished)
             return m_size;
         if (stopped && stopped()) {
-            *error = QStringLiteral("stopped while waiting for the rest of the file");
+            *error = QStringLiteral("파일의 나머지를 기다리다 멈췄습니다");
             return -1;
         }
         // A short sleep rather than a timed wait on a condition: under Wine, a timed wait on a

@@ -38,7 +38,7 @@ FollowingRewrite::FollowingRewrite(const QString &dumpPath, const QString &outPa
 
 FollowingRewrite::~FollowingRewrite()
 {
-    m_file->fail(QStringLiteral("the rewrite was abandoned"));
+    m_file->fail(QStringLiteral("덤프파일 편집이 중단되었습니다"));
     m_dump.close();
     m_out.close();
     if (!m_committed)

@@ -41,7 +41,7 @@ struct DumpRun {
         if (!rewrite)
             return;
         if (result.cancelled || !result.succeeded())
-            return rewrite->abandon(QStringLiteral("the dump did not complete"));
+            return rewrite->abandon(QStringLiteral("덤프가 끝나지 않았습니다"));
         rewrite->drain();
         rewrite->finish();
     }
