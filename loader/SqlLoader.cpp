@@ -39,12 +39,6 @@ constexpr size_t kQueueDepth = 2;
 constexpr int kMaxConnections = 16;
 constexpr int kDeadlockRetries = 3;
 
-// Client and server errors that mean the connection is gone.
-bool connectionLost(unsigned error)
-{
-    return error == 2006 || error == 2013 || error == 2055 || error == 1927 || error == 1053;
-}
-
 // The rows of one table that the server takes one statement at a time (LOAD DATA into a table
 // with an AUTO_INCREMENT column holds the table's auto-increment lock): two connections load them
 // with a reader of their own, while the others go on with the next tables.
