@@ -2,6 +2,7 @@
 
 #include "DeferredKeys.h"
 #include "GrowingFile.h"
+#include "LoadStop.h"
 #include "LoaderConnection.h"
 #include "RowsAsData.h"
 #include "SqlStatementReader.h"
@@ -83,14 +84,10 @@ struct Worker {
 class Loader {
 public:
     Loader(const QString &path, const LoadTarget &target, const LoadOptions &options)
-        : m_path(path), m_target(target), m_options(options)
+        : m_path(path), m_target(target), m_options(options), m_stop(m_options.cancel)
     {
     }
-    ~Loader()
-    {
-        m_giveUp = true;
-        stopWorkers();
-    }
+    ~Loader() { stopWorkers(); }
 
     LoadResult run();
 
@@ -100,9 +97,7 @@ private:
     qint64 total() const;
     QString clientCommand(const SqlStatement &s) const;  // why the client must load the file, if it must
     LoadResult failed(const QString &message) const;
-    bool cancelRequested() const { return m_options.cancel && m_options.cancel->load(); }
     void workerLoop(Worker &w);
-    void recordFailure(qint64 line, const QString &message, unsigned error);
     // Waits (lock held) until pred holds, the load fails or a cancel comes; false unless pred.
     template<class Pred> bool waitFor(std::unique_lock<std::mutex> &lock, Pred pred);
     // all: a segment's rows and the key connection's index builds too, not only the statements
@@ -127,16 +122,14 @@ private:
     void cancelWorkers(std::unique_lock<std::mutex> &lock);
     void stopWorkers();
     void reportProgress(std::unique_lock<std::mutex> &lock, bool force);
-    bool stopped();
     bool sendRows(LoaderConnection &c, const Job &job, bool &ok);
     bool readSession(LoaderConnection &c, bool &rowsInParallel);
 
     QString m_path;
     LoadTarget m_target;
     LoadOptions m_options;
+    load::LoadStop m_stop;
     qint64 m_total = 0;
-    // A reader waiting for the rest of a growing file gives up: the load has failed or ends.
-    std::atomic_bool m_giveUp{false};
 
     std::unique_ptr<LoaderConnection> m_control;  // queries of the loader itself, KILL QUERY
     std::vector<std::unique_ptr<Worker>> m_workers;  // the statements' connections, then the key connection
@@ -153,12 +146,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_workCv;
     std::condition_variable m_doneCv;
-    bool m_stopping = false;
-    bool m_cancelled = false;
-    bool m_failed = false;
-    qint64 m_failLine = 0;
-    unsigned m_failError = 0;
-    QString m_failMessage;
     qint64 m_dispatchedBytes = 0;
     qint64 m_inFlightBytes = 0;
     qint64 m_sent = 0;
@@ -195,24 +182,6 @@ QString Loader::clientCommand(const SqlStatement &s) const
         .arg(m_path);
 }
 
-void Loader::recordFailure(qint64 line, const QString &message, unsigned error)
-{
-    // Of several connections failing at once, the earliest statement in the file is reported.
-    if (!m_failed || line < m_failLine) {
-        m_failLine = line;
-        m_failMessage = message;
-        m_failError = error;
-    }
-    m_failed = true;
-    m_giveUp = true;
-}
-
-bool Loader::stopped()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_failed || m_cancelled;
-}
-
 // Sends a row INSERT as LOAD DATA when it converts; false when it did not, and the INSERT itself
 // is to be sent. The LOAD DATA runs in a transaction of its own: when the server took the rows
 // otherwise than the INSERT would have (a warning, a duplicate skipped), they are rolled back
@@ -235,17 +204,17 @@ bool Loader::sendRows(LoaderConnection &c, const Job &job, bool &ok)
         m_dataWorks = false;
     ok = c.exec(QByteArrayLiteral("ROLLBACK"));
     // After a cancel or another connection's failure nothing more is sent.
-    return !ok || stopped();
+    return !ok || !m_stop.running();
 }
 
 void Loader::workerLoop(Worker &w)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_workCv.wait(lock, [&] { return m_stopping || !w.queue.empty(); });
+        m_workCv.wait(lock, [&] { return m_stop.closing() || !w.queue.empty(); });
         if (w.queue.empty())
             return;
-        if (m_failed || m_cancelled) {
+        if (!m_stop.running()) {
             // Nothing after a failed statement or a cancel is sent.
             for (const Job &j : w.queue)
                 m_inFlightBytes -= j.bytes;
@@ -295,8 +264,8 @@ void Loader::execute(Worker &w, const Job &job, std::unique_lock<std::mutex> &lo
     const unsigned error = ok ? 0 : c.errorNumber();
     const QString message = ok ? QString() : c.errorText(job.line);
     lock.lock();
-    if (!ok && !m_cancelled)
-        recordFailure(job.line, message, error);
+    if (!ok)
+        m_stop.fail(job.line, message, error);
 }
 
 // Takes the segment's rows one statement after the other, up to the first statement that is
@@ -305,7 +274,7 @@ void Loader::runSegment(Worker &w, Segment &segment, std::unique_lock<std::mutex
 {
     ++segment.running;
     SqlStatement s;
-    while (!m_failed && !m_cancelled && !segment.exhausted) {
+    while (m_stop.running() && !segment.exhausted) {
         lock.unlock();
         Job job;
         QString readError;
@@ -323,8 +292,8 @@ void Loader::runSegment(Worker &w, Segment &segment, std::unique_lock<std::mutex
             }
         }
         lock.lock();
-        if (!readError.isEmpty() && !m_failed && !m_cancelled && !cancelRequested())
-            recordFailure(s.line, QStringLiteral("Cannot read %1: %2").arg(m_path, readError), 0);
+        if (!readError.isEmpty() && !m_stop.readerGivesUp())
+            m_stop.fail(s.line, QStringLiteral("Cannot read %1: %2").arg(m_path, readError), 0);
         if (job.text.isEmpty())
             break;
         execute(w, job, lock);
@@ -347,7 +316,7 @@ Job Loader::keysJob(const QByteArray &keys, qint64 line) const
 // A table's last rows are in: the key connection builds its keys, if any wait for that.
 void Loader::rowsIn(const QByteArray &table)
 {
-    if (!m_keysAfterRows.contains(table) || m_failed || m_cancelled)
+    if (!m_keysAfterRows.contains(table) || !m_stop.running())
         return;
     m_workers.back()->queue.push_back(m_keysAfterRows.take(table));
     m_keysTables.insert(table);
@@ -358,11 +327,11 @@ template<class Pred>
 bool Loader::waitFor(std::unique_lock<std::mutex> &lock, Pred pred)
 {
     for (;;) {
-        if (m_failed || m_cancelled)
+        if (!m_stop.running())
             return false;
         if (pred())
             return true;
-        if (cancelRequested()) {
+        if (m_stop.cancelAsked()) {
             cancelWorkers(lock);
             return false;
         }
@@ -391,7 +360,7 @@ bool Loader::keysBusy() const
 // (a server that hangs) has its socket shut.
 void Loader::cancelWorkers(std::unique_lock<std::mutex> &lock)
 {
-    m_cancelled = true;
+    m_stop.cancel();
     std::vector<unsigned long> running;
     for (auto &w : m_workers) {
         for (const Job &j : w->queue)
@@ -428,7 +397,7 @@ void Loader::stopWorkers()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
+        m_stop.close();
     }
     m_workCv.notify_all();
     for (auto &w : m_workers) {
@@ -453,7 +422,7 @@ std::unique_ptr<QIODevice> Loader::openFile(QString *error)
     std::unique_ptr<QIODevice> file;
     if (m_options.growing)
         file = std::make_unique<GrowingFileReader>(m_path, m_options.growing,
-                                                   [this] { return m_giveUp || cancelRequested(); });
+                                                   [this] { return m_stop.readerGivesUp(); });
     else
         file = std::make_unique<QFile>(m_path);
     if (!file->open(QIODevice::ReadOnly)) {
@@ -565,13 +534,13 @@ LoadResult Loader::run()
         lock.unlock();
         const bool more = reader.next(s);
         lock.lock();
-        if (!more || m_failed || m_cancelled)
+        if (!more || !m_stop.running())
             break;
         // Nothing at or after a client command is sent (a segment stops at any other statement).
         needsClient = clientCommand(s);
         if (!needsClient.isEmpty())
             break;
-        if (cancelRequested()) {
+        if (m_stop.cancelAsked()) {
             cancelWorkers(lock);
             break;
         }
@@ -720,7 +689,7 @@ LoadResult Loader::run()
                 break;
             // The first connection waits for work, so it may be asked here.
             if (everywhere && !readSession(*m_workers[0]->connection, rowsInParallel)) {
-                recordFailure(s.line, m_workers[0]->connection->errorText(s.line), m_workers[0]->connection->errorNumber());
+                m_stop.fail(s.line, m_workers[0]->connection->errorText(s.line), m_workers[0]->connection->errorNumber());
                 break;
             }
             reportProgress(lock, false);
@@ -732,11 +701,11 @@ LoadResult Loader::run()
         reportProgress(lock, false);
     }
     const bool commandFound = !needsClient.isEmpty();
-    if (!m_failed && !m_cancelled && tooBig.isEmpty() && cancelRequested())
+    if (tooBig.isEmpty() && m_stop.cancelAsked())
         cancelWorkers(lock);
-    if (!m_failed && !m_cancelled && tooBig.isEmpty() && reader.error().isEmpty() && !commandFound)
+    if (m_stop.running() && tooBig.isEmpty() && reader.error().isEmpty() && !commandFound)
         addPendingKeys(lock);
-    if (!m_failed && !m_cancelled)
+    if (m_stop.running())
         waitIdle(lock);
     lock.unlock();
     stopWorkers();
@@ -745,15 +714,15 @@ LoadResult Loader::run()
     r.statements = m_sent;
     r.connections = int(m_regular);
     r.asData = m_asData;
-    if (m_cancelled) {
+    if (m_stop.state() == load::LoadStop::State::Cancelled) {
         r.outcome = LoadResult::Outcome::Cancelled;
         return r;
     }
-    if (m_failed) {
+    if (m_stop.state() == load::LoadStop::State::Failed) {
         r.outcome = LoadResult::Outcome::Failed;
-        r.message = m_failMessage;
-        r.errorNumber = m_failError;
-        if (connectionLost(m_failError)) {
+        r.message = m_stop.failure().message;
+        r.errorNumber = m_stop.failure().error;
+        if (connectionLost(r.errorNumber)) {
             bool alive = false;
             m_control->value("SELECT 1", &alive);
             r.message += alive ? QStringLiteral(" (the server still runs: this connection was killed or closed by it)")
