@@ -136,6 +136,105 @@ QByteArray tableName(const std::vector<Token> &t, size_t i)
     return name;
 }
 
+using Kind = SqlStatement::Kind;
+
+// Whether t[i] is the word w, unquoted.
+bool isWord(const std::vector<Token> &t, size_t i, const char *w)
+{
+    return i < t.size() && !t[i].quoted && sameWord(t[i].text, w);
+}
+
+// SET: a setting of this session, unless it sets a global, a password, a role or the like.
+Kind setKind(const std::vector<Token> &t)
+{
+    if (isWord(t, 1, "GLOBAL") || isWord(t, 1, "PASSWORD") || isWord(t, 1, "ROLE") || isWord(t, 1, "DEFAULT")
+        || isWord(t, 1, "STATEMENT") || (t.size() > 1 && t[1].text.startsWith("@@global.")))
+        return Kind::Other;
+    return Kind::SessionSetting;
+}
+
+// After a column list, only VALUES makes a plain row insert (not INSERT ... SELECT). The list may
+// be long: the whole text is read up to its closing parenthesis.
+bool valuesAfterColumns(const QByteArray &text, unsigned long serverVersion)
+{
+    const std::vector<Token> all = leadingTokens(text, serverVersion, 1 << 16);
+    size_t i = 0;
+    int depth = 0;
+    bool seenOpen = false;
+    for (; i < all.size(); ++i) {
+        if (all[i].quoted)
+            continue;
+        if (all[i].text == "(") {
+            ++depth;
+            seenOpen = true;
+        } else if (all[i].text == ")" && --depth == 0 && seenOpen) {
+            ++i;
+            break;
+        }
+    }
+    return isWord(all, i, "VALUES") || isWord(all, i, "VALUE");
+}
+
+// INSERT or REPLACE: a row insert into table when VALUES follow the table (and its column list).
+Kind insertKind(const std::vector<Token> &t, const QByteArray &text, unsigned long serverVersion,
+                QByteArray &table)
+{
+    size_t i = 1;
+    while (isWord(t, i, "LOW_PRIORITY") || isWord(t, i, "DELAYED") || isWord(t, i, "HIGH_PRIORITY")
+           || isWord(t, i, "IGNORE") || isWord(t, i, "INTO"))
+        ++i;
+    table = tableName(t, i);
+    ++i;
+    while (i < t.size() && (t[i].text == "." || (!t[i].quoted && t[i - 1].text.endsWith('.'))))
+        ++i;
+    if (i < t.size() && t[i].text == "(" && !t[i].quoted)
+        return valuesAfterColumns(text, serverVersion) ? Kind::Insert : Kind::Other;
+    return isWord(t, i, "VALUES") || isWord(t, i, "VALUE") ? Kind::Insert : Kind::Other;
+}
+
+// CREATE: the kind of object, found before any parenthesis (definers and options come first).
+Kind createKind(const std::vector<Token> &t, QByteArray &table)
+{
+    for (size_t i = 1; i < t.size(); ++i) {
+        if (t[i].text == "(" && !t[i].quoted)
+            break;
+        if (isWord(t, i, "TABLE")) {
+            size_t j = i + 1;
+            if (isWord(t, j, "IF") && isWord(t, j + 1, "NOT") && isWord(t, j + 2, "EXISTS"))
+                j += 3;
+            table = tableName(t, j);
+            return Kind::CreateTable;
+        }
+        if (isWord(t, i, "VIEW"))
+            return Kind::CreateView;
+        if (isWord(t, i, "TRIGGER"))
+            return Kind::CreateTrigger;
+        if (isWord(t, i, "PROCEDURE") || isWord(t, i, "FUNCTION"))
+            return Kind::CreateRoutine;
+        if (isWord(t, i, "EVENT"))
+            return Kind::CreateEvent;
+        if (isWord(t, i, "INDEX") || isWord(t, i, "DATABASE") || isWord(t, i, "SCHEMA")
+            || isWord(t, i, "SEQUENCE") || isWord(t, i, "USER") || isWord(t, i, "ROLE") || isWord(t, i, "SERVER"))
+            return Kind::Other;
+    }
+    return Kind::Other;
+}
+
+// DROP [TEMPORARY] TABLE [IF EXISTS] table.
+Kind dropKind(const std::vector<Token> &t, QByteArray &table)
+{
+    size_t i = 1;
+    if (isWord(t, i, "TEMPORARY"))
+        ++i;
+    if (!isWord(t, i, "TABLE"))
+        return Kind::Other;
+    ++i;
+    if (isWord(t, i, "IF") && isWord(t, i + 1, "EXISTS"))
+        i += 2;
+    table = tableName(t, i);
+    return Kind::DropTable;
+}
+
 }  // namespace
 
 SqlStatementReader::SqlStatementReader(QIODevice *device) : m_device(device) {}
@@ -145,110 +244,35 @@ SqlStatementReader::~SqlStatementReader() = default;
 SqlStatement::Kind SqlStatementReader::classify(const QByteArray &text, QByteArray *name,
                                                 unsigned long serverVersion)
 {
-    using K = SqlStatement::Kind;
     const std::vector<Token> t = leadingTokens(text, serverVersion, 48);
     if (t.empty())
-        return K::Other;
-    auto word = [&](size_t i, const char *w) { return i < t.size() && !t[i].quoted && sameWord(t[i].text, w); };
-    auto setName = [&](const QByteArray &v) {
+        return Kind::Other;
+    if (isWord(t, 0, "SET"))
+        return setKind(t);
+    if (isWord(t, 0, "COMMIT") || isWord(t, 0, "ROLLBACK") || (isWord(t, 0, "BEGIN") && !isWord(t, 1, "NOT"))
+        || (isWord(t, 0, "START") && isWord(t, 1, "TRANSACTION")))
+        return Kind::Transaction;
+    if (isWord(t, 0, "LOCK") && (isWord(t, 1, "TABLES") || isWord(t, 1, "TABLE")))
+        return Kind::LockTables;
+    if (isWord(t, 0, "UNLOCK") && (isWord(t, 1, "TABLES") || isWord(t, 1, "TABLE")))
+        return Kind::UnlockTables;
+    if (isWord(t, 0, "USE") && t.size() > 1) {
         if (name)
-            *name = v;
-    };
-
-    if (word(0, "SET")) {
-        if (word(1, "GLOBAL") || word(1, "PASSWORD") || word(1, "ROLE") || word(1, "DEFAULT")
-            || word(1, "STATEMENT") || (t.size() > 1 && t[1].text.startsWith("@@global.")))
-            return K::Other;
-        return K::SessionSetting;
+            *name = t[1].text;
+        return Kind::Use;
     }
-    if (word(0, "COMMIT") || word(0, "ROLLBACK") || (word(0, "BEGIN") && !word(1, "NOT"))
-        || (word(0, "START") && word(1, "TRANSACTION")))
-        return K::Transaction;
-    if (word(0, "INSERT") || word(0, "REPLACE")) {
-        size_t i = 1;
-        while (word(i, "LOW_PRIORITY") || word(i, "DELAYED") || word(i, "HIGH_PRIORITY")
-               || word(i, "IGNORE") || word(i, "INTO"))
-            ++i;
-        const QByteArray table = tableName(t, i);
-        ++i;
-        while (i < t.size() && (t[i].text == "." || (!t[i].quoted && t[i - 1].text.endsWith('.'))))
-            ++i;
-        // A column list; then only VALUES makes a plain row insert (not INSERT ... SELECT).
-        if (i < t.size() && t[i].text == "(" && !t[i].quoted) {
-            const std::vector<Token> all = leadingTokens(text, serverVersion, 1 << 16);
-            i = 0;
-            int depth = 0;
-            bool seenOpen = false;
-            for (; i < all.size(); ++i) {
-                if (all[i].quoted)
-                    continue;
-                if (all[i].text == "(") {
-                    ++depth;
-                    seenOpen = true;
-                } else if (all[i].text == ")" && --depth == 0 && seenOpen) {
-                    ++i;
-                    break;
-                }
-            }
-            if (i < all.size() && !all[i].quoted
-                && (sameWord(all[i].text, "VALUES") || sameWord(all[i].text, "VALUE"))) {
-                setName(table);
-                return K::Insert;
-            }
-            return K::Other;
-        }
-        if (word(i, "VALUES") || word(i, "VALUE")) {
-            setName(table);
-            return K::Insert;
-        }
-        return K::Other;
-    }
-    if (word(0, "CREATE")) {
-        for (size_t i = 1; i < t.size(); ++i) {
-            if (t[i].text == "(" && !t[i].quoted)
-                break;
-            if (word(i, "TABLE")) {
-                size_t j = i + 1;
-                if (word(j, "IF") && word(j + 1, "NOT") && word(j + 2, "EXISTS"))
-                    j += 3;
-                setName(tableName(t, j));
-                return K::CreateTable;
-            }
-            if (word(i, "VIEW"))
-                return K::CreateView;
-            if (word(i, "TRIGGER"))
-                return K::CreateTrigger;
-            if (word(i, "PROCEDURE") || word(i, "FUNCTION"))
-                return K::CreateRoutine;
-            if (word(i, "EVENT"))
-                return K::CreateEvent;
-            if (word(i, "INDEX") || word(i, "DATABASE") || word(i, "SCHEMA") || word(i, "SEQUENCE")
-                || word(i, "USER") || word(i, "ROLE") || word(i, "SERVER"))
-                return K::Other;
-        }
-        return K::Other;
-    }
-    if (word(0, "DROP")) {
-        size_t i = 1;
-        if (word(i, "TEMPORARY"))
-            ++i;
-        if (!word(i, "TABLE"))
-            return K::Other;
-        ++i;
-        if (word(i, "IF") && word(i + 1, "EXISTS"))
-            i += 2;
-        setName(tableName(t, i));
-        return K::DropTable;
-    }
-    if (word(0, "LOCK") && (word(1, "TABLES") || word(1, "TABLE")))
-        return K::LockTables;
-    if (word(0, "UNLOCK") && (word(1, "TABLES") || word(1, "TABLE")))
-        return K::UnlockTables;
-    if (word(0, "USE") && t.size() > 1) {
-        setName(t[1].text);
-        return K::Use;
-    }
-    return K::Other;
+    // The kinds that name a table; name is left alone for the others.
+    QByteArray table;
+    Kind kind = Kind::Other;
+    if (isWord(t, 0, "INSERT") || isWord(t, 0, "REPLACE"))
+        kind = insertKind(t, text, serverVersion, table);
+    else if (isWord(t, 0, "CREATE"))
+        kind = createKind(t, table);
+    else if (isWord(t, 0, "DROP"))
+        kind = dropKind(t, table);
+    if (name && (kind == Kind::Insert || kind == Kind::CreateTable || kind == Kind::DropTable))
+        *name = table;
+    return kind;
 }
 
 bool SqlStatementReader::next(SqlStatement &statement)
