@@ -19,6 +19,11 @@ const char *orNull(const QByteArray &b)
 
 }  // namespace
 
+bool connectionLost(unsigned error)
+{
+    return error == 2006 || error == 2013 || error == 2055 || error == 1927 || error == 1053;
+}
+
 LoaderConnection::LoaderConnection() : m_mysql(mysql_init(nullptr)) {}
 
 LoaderConnection::~LoaderConnection()

@@ -9,6 +9,9 @@ namespace velmar {
 
 struct LoadTarget;
 
+// Whether a client or server error means the connection is gone.
+bool connectionLost(unsigned error);
+
 // One client-library connection of the loader: opened on the target database, closed with the
 // object. Used by one thread at a time, except abort(), which another thread may call.
 class LoaderConnection {

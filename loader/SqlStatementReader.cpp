@@ -136,6 +136,105 @@ QByteArray tableName(const std::vector<Token> &t, size_t i)
     return name;
 }
 
+using Kind = SqlStatement::Kind;
+
+// Whether t[i] is the word w, unquoted.
+bool isWord(const std::vector<Token> &t, size_t i, const char *w)
+{
+    return i < t.size() && !t[i].quoted && sameWord(t[i].text, w);
+}
+
+// SET: a setting of this session, unless it sets a global, a password, a role or the like.
+Kind setKind(const std::vector<Token> &t)
+{
+    if (isWord(t, 1, "GLOBAL") || isWord(t, 1, "PASSWORD") || isWord(t, 1, "ROLE") || isWord(t, 1, "DEFAULT")
+        || isWord(t, 1, "STATEMENT") || (t.size() > 1 && t[1].text.startsWith("@@global.")))
+        return Kind::Other;
+    return Kind::SessionSetting;
+}
+
+// After a column list, only VALUES makes a plain row insert (not INSERT ... SELECT). The list may
+// be long: the whole text is read up to its closing parenthesis.
+bool valuesAfterColumns(const QByteArray &text, unsigned long serverVersion)
+{
+    const std::vector<Token> all = leadingTokens(text, serverVersion, 1 << 16);
+    size_t i = 0;
+    int depth = 0;
+    bool seenOpen = false;
+    for (; i < all.size(); ++i) {
+        if (all[i].quoted)
+            continue;
+        if (all[i].text == "(") {
+            ++depth;
+            seenOpen = true;
+        } else if (all[i].text == ")" && --depth == 0 && seenOpen) {
+            ++i;
+            break;
+        }
+    }
+    return isWord(all, i, "VALUES") || isWord(all, i, "VALUE");
+}
+
+// INSERT or REPLACE: a row insert into table when VALUES follow the table (and its column list).
+Kind insertKind(const std::vector<Token> &t, const QByteArray &text, unsigned long serverVersion,
+                QByteArray &table)
+{
+    size_t i = 1;
+    while (isWord(t, i, "LOW_PRIORITY") || isWord(t, i, "DELAYED") || isWord(t, i, "HIGH_PRIORITY")
+           || isWord(t, i, "IGNORE") || isWord(t, i, "INTO"))
+        ++i;
+    table = tableName(t, i);
+    ++i;
+    while (i < t.size() && (t[i].text == "." || (!t[i].quoted && t[i - 1].text.endsWith('.'))))
+        ++i;
+    if (i < t.size() && t[i].text == "(" && !t[i].quoted)
+        return valuesAfterColumns(text, serverVersion) ? Kind::Insert : Kind::Other;
+    return isWord(t, i, "VALUES") || isWord(t, i, "VALUE") ? Kind::Insert : Kind::Other;
+}
+
+// CREATE: the kind of object, found before any parenthesis (definers and options come first).
+Kind createKind(const std::vector<Token> &t, QByteArray &table)
+{
+    for (size_t i = 1; i < t.size(); ++i) {
+        if (t[i].text == "(" && !t[i].quoted)
+            break;
+        if (isWord(t, i, "TABLE")) {
+            size_t j = i + 1;
+            if (isWord(t, j, "IF") && isWord(t, j + 1, "NOT") && isWord(t, j + 2, "EXISTS"))
+                j += 3;
+            table = tableName(t, j);
+            return Kind::CreateTable;
+        }
+        if (isWord(t, i, "VIEW"))
+            return Kind::CreateView;
+        if (isWord(t, i, "TRIGGER"))
+            return Kind::CreateTrigger;
+        if (isWord(t, i, "PROCEDURE") || isWord(t, i, "FUNCTION"))
+            return Kind::CreateRoutine;
+        if (isWord(t, i, "EVENT"))
+            return Kind::CreateEvent;
+        if (isWord(t, i, "INDEX") || isWord(t, i, "DATABASE") || isWord(t, i, "SCHEMA")
+            || isWord(t, i, "SEQUENCE") || isWord(t, i, "USER") || isWord(t, i, "ROLE") || isWord(t, i, "SERVER"))
+            return Kind::Other;
+    }
+    return Kind::Other;
+}
+
+// DROP [TEMPORARY] TABLE [IF EXISTS] table.
+Kind dropKind(const std::vector<Token> &t, QByteArray &table)
+{
+    size_t i = 1;
+    if (isWord(t, i, "TEMPORARY"))
+        ++i;
+    if (!isWord(t, i, "TABLE"))
+        return Kind::Other;
+    ++i;
+    if (isWord(t, i, "IF") && isWord(t, i + 1, "EXISTS"))
+        i += 2;
+    table = tableName(t, i);
+    return Kind::DropTable;
+}
+
 }  // namespace
 
 SqlStatementReader::SqlStatementReader(QIODevice *device) : m_device(device) {}
@@ -145,110 +244,35 @@ SqlStatementReader::~SqlStatementReader() = default;
 SqlStatement::Kind SqlStatementReader::classify(const QByteArray &text, QByteArray *name,
                                                 unsigned long serverVersion)
 {
-    using K = SqlStatement::Kind;
     const std::vector<Token> t = leadingTokens(text, serverVersion, 48);
     if (t.empty())
-        return K::Other;
-    auto word = [&](size_t i, const char *w) { return i < t.size() && !t[i].quoted && sameWord(t[i].text, w); };
-    auto setName = [&](const QByteArray &v) {
+        return Kind::Other;
+    if (isWord(t, 0, "SET"))
+        return setKind(t);
+    if (isWord(t, 0, "COMMIT") || isWord(t, 0, "ROLLBACK") || (isWord(t, 0, "BEGIN") && !isWord(t, 1, "NOT"))
+        || (isWord(t, 0, "START") && isWord(t, 1, "TRANSACTION")))
+        return Kind::Transaction;
+    if (isWord(t, 0, "LOCK") && (isWord(t, 1, "TABLES") || isWord(t, 1, "TABLE")))
+        return Kind::LockTables;
+    if (isWord(t, 0, "UNLOCK") && (isWord(t, 1, "TABLES") || isWord(t, 1, "TABLE")))
+        return Kind::UnlockTables;
+    if (isWord(t, 0, "USE") && t.size() > 1) {
         if (name)
-            *name = v;
-    };
-
-    if (word(0, "SET")) {
-        if (word(1, "GLOBAL") || word(1, "PASSWORD") || word(1, "ROLE") || word(1, "DEFAULT")
-            || word(1, "STATEMENT") || (t.size() > 1 && t[1].text.startsWith("@@global.")))
-            return K::Other;
-        return K::SessionSetting;
+            *name = t[1].text;
+        return Kind::Use;
     }
-    if (word(0, "COMMIT") || word(0, "ROLLBACK") || (word(0, "BEGIN") && !word(1, "NOT"))
-        || (word(0, "START") && word(1, "TRANSACTION")))
-        return K::Transaction;
-    if (word(0, "INSERT") || word(0, "REPLACE")) {
-        size_t i = 1;
-        while (word(i, "LOW_PRIORITY") || word(i, "DELAYED") || word(i, "HIGH_PRIORITY")
-               || word(i, "IGNORE") || word(i, "INTO"))
-            ++i;
-        const QByteArray table = tableName(t, i);
-        ++i;
-        while (i < t.size() && (t[i].text == "." || (!t[i].quoted && t[i - 1].text.endsWith('.'))))
-            ++i;
-        // A column list; then only VALUES makes a plain row insert (not INSERT ... SELECT).
-        if (i < t.size() && t[i].text == "(" && !t[i].quoted) {
-            const std::vector<Token> all = leadingTokens(text, serverVersion, 1 << 16);
-            i = 0;
-            int depth = 0;
-            bool seenOpen = false;
-            for (; i < all.size(); ++i) {
-                if (all[i].quoted)
-                    continue;
-                if (all[i].text == "(") {
-                    ++depth;
-                    seenOpen = true;
-                } else if (all[i].text == ")" && --depth == 0 && seenOpen) {
-                    ++i;
-                    break;
-                }
-            }
-            if (i < all.size() && !all[i].quoted
-                && (sameWord(all[i].text, "VALUES") || sameWord(all[i].text, "VALUE"))) {
-                setName(table);
-                return K::Insert;
-            }
-            return K::Other;
-        }
-        if (word(i, "VALUES") || word(i, "VALUE")) {
-            setName(table);
-            return K::Insert;
-        }
-        return K::Other;
-    }
-    if (word(0, "CREATE")) {
-        for (size_t i = 1; i < t.size(); ++i) {
-            if (t[i].text == "(" && !t[i].quoted)
-                break;
-            if (word(i, "TABLE")) {
-                size_t j = i + 1;
-                if (word(j, "IF") && word(j + 1, "NOT") && word(j + 2, "EXISTS"))
-                    j += 3;
-                setName(tableName(t, j));
-                return K::CreateTable;
-            }
-            if (word(i, "VIEW"))
-                return K::CreateView;
-            if (word(i, "TRIGGER"))
-                return K::CreateTrigger;
-            if (word(i, "PROCEDURE") || word(i, "FUNCTION"))
-                return K::CreateRoutine;
-            if (word(i, "EVENT"))
-                return K::CreateEvent;
-            if (word(i, "INDEX") || word(i, "DATABASE") || word(i, "SCHEMA") || word(i, "SEQUENCE")
-                || word(i, "USER") || word(i, "ROLE") || word(i, "SERVER"))
-                return K::Other;
-        }
-        return K::Other;
-    }
-    if (word(0, "DROP")) {
-        size_t i = 1;
-        if (word(i, "TEMPORARY"))
-            ++i;
-        if (!word(i, "TABLE"))
-            return K::Other;
-        ++i;
-        if (word(i, "IF") && word(i + 1, "EXISTS"))
-            i += 2;
-        setName(tableName(t, i));
-        return K::DropTable;
-    }
-    if (word(0, "LOCK") && (word(1, "TABLES") || word(1, "TABLE")))
-        return K::LockTables;
-    if (word(0, "UNLOCK") && (word(1, "TABLES") || word(1, "TABLE")))
-        return K::UnlockTables;
-    if (word(0, "USE") && t.size() > 1) {
-        setName(t[1].text);
-        return K::Use;
-    }
-    return K::Other;
+    // The kinds that name a table; name is left alone for the others.
+    QByteArray table;
+    Kind kind = Kind::Other;
+    if (isWord(t, 0, "INSERT") || isWord(t, 0, "REPLACE"))
+        kind = insertKind(t, text, serverVersion, table);
+    else if (isWord(t, 0, "CREATE"))
+        kind = createKind(t, table);
+    else if (isWord(t, 0, "DROP"))
+        kind = dropKind(t, table);
+    if (name && (kind == Kind::Insert || kind == Kind::CreateTable || kind == Kind::DropTable))
+        *name = table;
+    return kind;
 }
 
 bool SqlStatementReader::next(SqlStatement &statement)
@@ -461,6 +485,23 @@ void SqlStatementReader::resumeAt(const ResumePoint &point)
     m_ready.clear();
 }
 
+// One line as processLine cuts it: how far it has got, and what of it is still to be copied into
+// the statement.
+struct SqlStatementReader::LineScan {
+    const char *p;
+    qsizetype n;
+    qint64 lineOffset;
+    const char *delimiter;
+    qsizetype delimiterSize;
+    qsizetype i = 0;
+    qsizetype run = 0;  // first byte not yet copied into the statement
+    // As the client does, a comment closed on this line is replaced by a space when the next
+    // byte sent is not one already ("1/* c */,2" is sent as "1 ,2").
+    bool needSpace = false;
+};
+
+// The steps the loop below takes for every quoted value and run of plain bytes are inline: as
+// calls they cost the reading of a dump's rows some 4%.
 void SqlStatementReader::processLine(const char *p, qsizetype n, qint64 lineOffset)
 {
     m_lineOffset = lineOffset;
@@ -469,121 +510,167 @@ void SqlStatementReader::processLine(const char *p, qsizetype n, qint64 lineOffs
     if (m_text.isEmpty() && !m_quote && !m_mlComment && namedCommand(p, n, lineOffset))
         return;
 
-    const char *d = m_delimiter.constData();
-    const qsizetype dn = m_delimiter.size();
-    qsizetype run = 0;  // first byte not yet copied into the statement
-    qsizetype i = 0;
-    // As the client does, a comment closed on this line is replaced by a space when the next
-    // byte sent is not one already ("1/* c */,2" is sent as "1 ,2").
-    bool needSpace = false;
-    auto flush = [&](qsizetype end) {
-        if (end > run)
-            appendRun(p + run, end - run, lineOffset + run);
-        run = end;
-    };
-    while (i < n) {
-        if (m_mlComment) {
-            const char *close = nullptr;
-            for (qsizetype j = i; j + 1 < n; ++j) {
-                if (p[j] == '*' && p[j + 1] == '/') {
-                    close = p + j;
-                    break;
-                }
-            }
-            if (!close) {
-                i = run = n;
-                break;
-            }
-            m_mlComment = false;
-            needSpace = true;
-            i = run = (close - p) + 2;
-            continue;
-        }
-        if (m_quote) {
-            const bool escapes = m_quote != '`' && !m_noBackslashEscapes && !(m_quote == '"' && m_ansiQuotes);
-            while (i < n) {
-                const char c = p[i];
-                if (c == m_quote) {
-                    m_quote = 0;
-                    ++i;
-                    break;
-                }
-                i += (c == '\\' && escapes) ? 2 : 1;
-            }
-            if (i > n)
-                i = n;
-            continue;
-        }
-        // Past the statement's start and any comment, up to the next byte that may matter.
-        if (!needSpace && (run < i || !m_text.isEmpty())) {
-            const char d0 = d[0];
-            while (i < n && kPlain.plain[uchar(p[i])] && p[i] != d0)
-                ++i;
-            if (i == n)
-                break;
-        }
-        const char c = p[i];
-        if (run == i && m_text.isEmpty() && isSpace(c)) {
-            run = ++i;
-            continue;
-        }
-        if (c == '\\') {
-            if (i + 1 >= n) {
-                ++i;
-                continue;
-            }
-            const char k = p[i + 1];
-            if (k == 'N') {  // \N is NULL, sent as written
-                i += 2;
-                continue;
-            }
-            flush(i);
-            if (k == 'g' || k == 'G') {  // the client's "go": ends the statement
-                i = run = i + 2;
-                finishStatement(lineOffset + i);
-                continue;
-            }
-            if (k == '-') {  // the client's sandbox switch (newer dumps' first line): not sent
-                i = run = i + 2;
-                continue;
-            }
-            emitCommand(QByteArray(p + i, n - i), lineOffset + i, lineOffset + n);
-            i = run = n;
-            break;
-        }
-        if (c == d[0] && n - i >= dn && std::memcmp(p + i, d, size_t(dn)) == 0) {
-            flush(i);
-            i = run = i + dn;
-            finishStatement(lineOffset + i);
-            continue;
-        }
-        if (c == '#' || (c == '-' && i + 1 < n && p[i + 1] == '-' && (i + 2 == n || isSpace(p[i + 2])))) {
-            flush(i);
-            i = run = n;
-            break;
-        }
-        if (c == '/' && i + 1 < n && p[i + 1] == '*'
-            && !(i + 2 < n && (p[i + 2] == '!' || (p[i + 2] == 'M' && i + 3 < n && p[i + 3] == '!')))) {
-            flush(i);
-            m_mlComment = true;
-            i = run = i + 2;
-            continue;
-        }
-        if (needSpace) {
-            needSpace = false;
-            // (Not at a statement's start: the server drops leading blanks anyway.)
-            if (!isSpace(c) && (run < i || !m_text.isEmpty())) {
-                flush(i);
-                appendRun(" ", 1, lineOffset + i);
-            }
-        }
-        if (c == '\'' || c == '"' || c == '`')
-            m_quote = c;
-        ++i;
+    LineScan l{p, n, lineOffset, m_delimiter.constData(), m_delimiter.size()};
+    while (l.i < l.n) {
+        if (m_mlComment)
+            passComment(l);
+        else if (m_quote)
+            passQuoted(l);
+        else
+            scanCode(l);
     }
-    flush(n);
+    flushRun(l, l.n);
     if (!m_mlComment && !m_text.isEmpty())
         m_text += '\n';
+}
+
+inline void SqlStatementReader::flushRun(LineScan &l, qsizetype end)
+{
+    if (end > l.run)
+        appendRun(l.p + l.run, end - l.run, l.lineOffset + l.run);
+    l.run = end;
+}
+
+// Inside /* ... */: up to its close, which may be on a later line. Nothing of it is sent.
+inline void SqlStatementReader::passComment(LineScan &l)
+{
+    const char *close = nullptr;
+    for (qsizetype j = l.i; j + 1 < l.n; ++j) {
+        if (l.p[j] == '*' && l.p[j + 1] == '/') {
+            close = l.p + j;
+            break;
+        }
+    }
+    if (!close) {
+        l.i = l.run = l.n;
+        return;
+    }
+    m_mlComment = false;
+    l.needSpace = true;
+    l.i = l.run = (close - l.p) + 2;
+}
+
+// Inside quotes: up to the closing quote, which may be on a later line; sent as it is.
+inline void SqlStatementReader::passQuoted(LineScan &l)
+{
+    const bool escapes = m_quote != '`' && !m_noBackslashEscapes && !(m_quote == '"' && m_ansiQuotes);
+    const char *p = l.p;
+    const qsizetype n = l.n;
+    qsizetype i = l.i;
+    while (i < n) {
+        const char c = p[i];
+        if (c == m_quote) {
+            m_quote = 0;
+            ++i;
+            break;
+        }
+        i += (c == '\\' && escapes) ? 2 : 1;
+    }
+    l.i = i > n ? n : i;
+}
+
+// Outside quotes and comments: past the bytes taken as they are, then what the next byte does.
+inline void SqlStatementReader::scanCode(LineScan &l)
+{
+    // Past the statement's start and any comment, up to the next byte that may matter.
+    if (!l.needSpace && (l.run < l.i || !m_text.isEmpty())) {
+        const char *p = l.p;
+        const qsizetype n = l.n;
+        const char d0 = l.delimiter[0];
+        qsizetype i = l.i;
+        while (i < n && kPlain.plain[uchar(p[i])] && p[i] != d0)
+            ++i;
+        l.i = i;
+        if (i == n)
+            return;
+    }
+    codeByte(l);
+}
+
+// The byte scanCode stopped at: a blank before the statement, a client command, the delimiter, a
+// comment, an opening quote, or a byte after a comment.
+void SqlStatementReader::codeByte(LineScan &l)
+{
+    const qsizetype i = l.i;
+    const char c = l.p[i];
+    if (l.run == i && m_text.isEmpty() && isSpace(c)) {
+        l.run = ++l.i;
+        return;
+    }
+    if (c == '\\') {
+        clientEscape(l);
+        return;
+    }
+    if (c == l.delimiter[0] && l.n - i >= l.delimiterSize
+        && std::memcmp(l.p + i, l.delimiter, size_t(l.delimiterSize)) == 0) {
+        flushRun(l, i);
+        l.i = l.run = i + l.delimiterSize;
+        finishStatement(l.lineOffset + l.i);
+        return;
+    }
+    if (commentStarts(l))
+        return;
+    if (l.needSpace) {
+        l.needSpace = false;
+        // (Not at a statement's start: the server drops leading blanks anyway.)
+        if (!isSpace(c) && (l.run < i || !m_text.isEmpty())) {
+            flushRun(l, i);
+            appendRun(" ", 1, l.lineOffset + i);
+        }
+    }
+    if (c == '\'' || c == '"' || c == '`')
+        m_quote = c;
+    ++l.i;
+}
+
+// A backslash outside quotes: \N (NULL) is sent as written, the rest are the client's own.
+void SqlStatementReader::clientEscape(LineScan &l)
+{
+    const qsizetype i = l.i;
+    if (i + 1 >= l.n) {
+        ++l.i;
+        return;
+    }
+    const char k = l.p[i + 1];
+    if (k == 'N') {
+        l.i += 2;
+        return;
+    }
+    flushRun(l, i);
+    if (k == 'g' || k == 'G') {  // the client's "go": ends the statement
+        l.i = l.run = i + 2;
+        finishStatement(l.lineOffset + l.i);
+        return;
+    }
+    if (k == '-') {  // the client's sandbox switch (newer dumps' first line): not sent
+        l.i = l.run = i + 2;
+        return;
+    }
+    emitCommand(QByteArray(l.p + i, l.n - i), l.lineOffset + i, l.lineOffset + l.n);
+    l.i = l.run = l.n;
+}
+
+// A comment that starts here, dropped: "#" or "-- " to the line's end, "/*" (but not an executable
+// comment) to its close.
+bool SqlStatementReader::commentStarts(LineScan &l)
+{
+    const char *p = l.p;
+    const qsizetype n = l.n;
+    const qsizetype i = l.i;
+    const char c = p[i];
+    if (c == '#' || (c == '-' && i + 1 < n && p[i + 1] == '-' && (i + 2 == n || isSpace(p[i + 2])))) {
+        flushRun(l, i);
+        l.i = l.run = n;
+        return true;
+    }
+    if (c == '/' && i + 1 < n && p[i + 1] == '*'
+        && !(i + 2 < n && (p[i + 2] == '!' || (p[i + 2] == 'M' && i + 3 < n && p[i + 3] == '!')))) {
+        flushRun(l, i);
+        m_mlComment = true;
+        l.i = l.run = i + 2;
+        return true;
+    }
+    return false;
 }
 
 }  // namespace velmar

@@ -85,7 +85,15 @@ public:
 
 private:
     bool readLine(QByteArray &line, qint64 &lineOffset);
+    struct LineScan;
     void processLine(const char *p, qsizetype n, qint64 lineOffset);
+    void flushRun(LineScan &l, qsizetype end);
+    void passComment(LineScan &l);
+    void passQuoted(LineScan &l);
+    void scanCode(LineScan &l);
+    void codeByte(LineScan &l);
+    void clientEscape(LineScan &l);
+    bool commentStarts(LineScan &l);
     bool namedCommand(const char *p, qsizetype n, qint64 lineOffset);
     void appendRun(const char *p, qsizetype n, qint64 fileOffset);
     void finishStatement(qint64 endOffset);
