@@ -22,7 +22,7 @@ constexpr size_t kQueueDepth = 2;
 
 QString cannotConnect(const LoadTarget &target, const LoaderConnection &c)
 {
-    return QStringLiteral("Cannot connect to the server at %1 (database %2): %3")
+    return QStringLiteral("서버(%1, DB %2)에 접속할 수 없습니다: %3")
         .arg(target.host, target.database, c.errorText());
 }
 
@@ -272,7 +272,7 @@ void ConnectionPool::runSegment(Worker &w, Segment &segment, std::unique_lock<st
         }
         lock.lock();
         if (!readError.isEmpty() && !m_stop.readerGivesUp())
-            m_stop.fail(s.line, QStringLiteral("Cannot read %1: %2").arg(segment.rows->path(), readError), 0);
+            m_stop.fail(s.line, QStringLiteral("%1 파일을 읽을 수 없습니다: %2").arg(segment.rows->path(), readError), 0);
         if (job.text.isEmpty())
             break;
         execute(w, job, lock);

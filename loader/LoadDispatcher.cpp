@@ -92,8 +92,8 @@ bool LoadDispatcher::dispatch(SqlStatement &s, std::unique_lock<std::mutex> &loc
     if (s.text.size() + 1 > m_maxPacket) {
         if (waitIdle(lock)) {
             m_end.tooBig
-                = QStringLiteral("ERROR at line %1: the statement is %2 bytes, more than the server's "
-                                 "max_allowed_packet of %3 bytes; nothing from this statement on was sent.")
+                = QStringLiteral("ERROR at line %1: 문장이 %2바이트로 서버의 max_allowed_packet(%3바이트)보다 "
+                                 "커서 이 문장부터는 보내지 않았습니다.")
                       .arg(s.line)
                       .arg(s.text.size())
                       .arg(m_maxPacket);

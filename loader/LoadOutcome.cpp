@@ -32,8 +32,8 @@ LoadResult loadOutcome(const LoadStop &stop, const ReadingEnd &end, const SentCo
             bool alive = false;
             control.value("SELECT 1", &alive);
             r.message += alive
-                ? QStringLiteral(" (the server still runs: this connection was killed or closed by it)")
-                : QStringLiteral(" (the server does not answer any more: it stopped or restarted)");
+                ? QStringLiteral(" (서버는 동작 중입니다: 이 연결이 서버에서 끊겼습니다)")
+                : QStringLiteral(" (서버가 더 이상 응답하지 않습니다: 멈췄거나 다시 시작되었습니다)");
         }
         return r;
     }
@@ -49,7 +49,7 @@ LoadResult loadOutcome(const LoadStop &stop, const ReadingEnd &end, const SentCo
     }
     if (!end.readError.isEmpty()) {
         r.outcome = LoadResult::Outcome::Failed;
-        r.message = QStringLiteral("Cannot read %1: %2").arg(path, end.readError);
+        r.message = QStringLiteral("%1 파일을 읽을 수 없습니다: %2").arg(path, end.readError);
         return r;
     }
     r.outcome = LoadResult::Outcome::Loaded;

@@ -132,7 +132,7 @@ void LoaderConnection::infileEnd(void *) {}
 
 int LoaderConnection::infileError(void *, char *message, unsigned length)
 {
-    qstrncpy(message, "no file is given to the server", length);
+    qstrncpy(message, "서버에 보낼 파일이 없습니다", length);
     return 2000;
 }
 

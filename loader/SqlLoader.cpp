@@ -41,7 +41,7 @@ LoadResult Loader::run()
 {
     QString openError;
     if (!m_source.open(&openError))
-        return load::failedLoad(QStringLiteral("Cannot open %1: %2").arg(m_path, openError));
+        return load::failedLoad(QStringLiteral("%1 파일을 열 수 없습니다: %2").arg(m_path, openError));
     const int requested = m_options.connections > 0 ? m_options.connections : defaultImportConnections();
     const int count = std::clamp(requested, 1, kMaxConnections);
     load::ServerFacts server;

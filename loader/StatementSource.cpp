@@ -91,7 +91,7 @@ QString StatementSource::clientCommand(const SqlStatement &s) const
     if (s.kind != SqlStatement::Kind::ClientCommand && !otherDatabase)
         return {};
     const QByteArray shown = s.kind == SqlStatement::Kind::Use ? s.text.trimmed() : s.command;
-    return QStringLiteral("The client command \"%1\" at line %2 of %3 needs the mysql client.")
+    return QStringLiteral("클라이언트 명령 \"%1\"(%3의 %2번째 줄)은 mysql 클라이언트가 실행해야 합니다.")
         .arg(QString::fromUtf8(shown.left(200)))
         .arg(s.line)
         .arg(m_path);

@@ -451,7 +451,7 @@ private slots:
         r.stage[0] = r.stage[2] = false;
         const Outcome o = run(r);
         QVERIFY2(o.copied, qPrintable(o.messages.join('\n')));
-        QVERIFY(o.log.join('\n').contains("needs the mysql client. -> "));
+        QVERIFY(o.log.join('\n').contains("은 mysql 클라이언트가 실행해야 합니다. -> "));
         QCOMPARE(TestServer::rows("SELECT a FROM with_command.early"), QStringList{"1"});
         QCOMPARE(TestServer::rows("SHOW TABLES FROM with_command LIKE 'late'"), QStringList{"late"});
         JobFixture::dropDatabase("with_command");

@@ -357,7 +357,8 @@ private slots:
         writeFile(path, kHead + "CREATE TABLE early (id int);\n" + command + "\nCREATE TABLE late (id int);\n");
         const LoadResult r = loadSqlFile(path, target(QStringLiteral("lneeds")), LoadOptions());
         QCOMPARE(r.outcome, LoadResult::Outcome::NeedsClient);
-        QVERIFY2(r.message.contains(QStringLiteral(" at line %1 ").arg(line)), qPrintable(r.message));
+        QVERIFY2(r.message.endsWith(QStringLiteral("(%1의 %2번째 줄)은 mysql 클라이언트가 실행해야 합니다.").arg(path).arg(line)),
+                 qPrintable(r.message));
         // Nothing at or after the command was sent.
         QCOMPARE(TestServer::rows(QStringLiteral("SHOW TABLES FROM lneeds LIKE 'late'")), QStringList());
     }
@@ -543,19 +544,19 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
             << QStringLiteral("later");
         QTest::newRow("too big") << rows + "INSERT INTO a VALUES (5);\nINSERT INTO a VALUES (<BIG>);\nCREATE TABLE later (id int);\n"
                                  << QString() << 2
-                                 << QStringLiteral("^ERROR at line 8: the statement is \\d+ bytes, more than the server's "
-                                                   "max_allowed_packet of \\d+ bytes; nothing from this statement on was sent\\.$")
+                                 << QStringLiteral("^ERROR at line 8: 문장이 \\d+바이트로 서버의 max_allowed_packet\\(\\d+바이트\\)보다 "
+                                                   "커서 이 문장부터는 보내지 않았습니다\\.$")
                                  << QStringLiteral("later");
         QTest::newRow("connection killed") << rows + "DO SLEEP(30);\nCREATE TABLE later (id int);\n" << QStringLiteral("kill") << 2
-                                           << QStringLiteral("^ERROR (2013|1927) \\(\\w+\\) at line 7: .+ \\(the server still runs: "
-                                                             "this connection was killed or closed by it\\)$")
+                                           << QStringLiteral("^ERROR (2013|1927) \\(\\w+\\) at line 7: .+ \\(서버는 동작 중입니다: "
+                                                             "이 연결이 서버에서 끊겼습니다\\)$")
                                            << QStringLiteral("later");
         QTest::newRow("cancel") << rows + "DO SLEEP(30);\nCREATE TABLE later (id int);\n" << QStringLiteral("cancel") << 1
                                 << QString() << QStringLiteral("later");
         // A file still being written, up to <CUT>, that is never completed.
         const QByteArray cut = rows + "INSERT INTO a VALUES (5),<CUT>(6);\nCREATE TABLE later (id int);\n";
         QTest::newRow("writing fails") << cut << QStringLiteral("fail writing") << 2
-                                       << QStringLiteral("^Cannot read .*/f\\.sql: the dump stopped$") << QStringLiteral("later");
+                                       << QStringLiteral("^.*/f\\.sql 파일을 읽을 수 없습니다: the dump stopped$") << QStringLiteral("later");
         QTest::newRow("cancel while the file is written") << cut << QStringLiteral("cancel writing") << 1 << QString()
                                                           << QStringLiteral("later");
     }
