@@ -145,8 +145,8 @@ RaisedError programError(const QString &program, const RunResult &r)
         return RaisedError(-1, program, program + QStringLiteral(": 서버가 응답하지 않아 중단했습니다."));
     QString text = errorSummary(r.errorOutput);
     if (text.isEmpty())
-        text = r.crashed ? program + QStringLiteral(" ended abnormally")
-                         : program + QStringLiteral(" failed");
+        text = r.crashed ? program + QStringLiteral("이(가) 비정상적으로 끝났습니다")
+                         : program + QStringLiteral("이(가) 실패했습니다 (종료 코드 %1)").arg(r.exitCode);
     return RaisedError(r.crashed ? -1 : r.exitCode, program, text);
 }
 

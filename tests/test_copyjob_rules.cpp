@@ -55,6 +55,31 @@ const QByteArray kTail("SET FOREIGN_KEY_CHECKS = 1;\r\nCOMMIT;\r\nSET AUTOCOMMIT
 class TestCopyJobRules : public QObject {
     Q_OBJECT
 private slots:
+    // A program that says nothing on standard error is reported in the program's language.
+    void silentProgramFailures_data()
+    {
+        QTest::addColumn<bool>("crashed");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("number");
+        QTest::newRow("exit status") << false << 3 << "mysqldump이(가) 실패했습니다 (종료 코드 3)" << 3;
+        QTest::newRow("crash") << true << 0 << "mysqldump이(가) 비정상적으로 끝났습니다" << -1;
+    }
+    void silentProgramFailures()
+    {
+        QFETCH(bool, crashed);
+        QFETCH(int, exitCode);
+        QFETCH(QString, text);
+        QFETCH(int, number);
+        RunResult run;
+        run.started = true;
+        run.crashed = crashed;
+        run.exitCode = exitCode;
+        const RaisedError e = programError("mysqldump", run);
+        QCOMPARE(e.Description, text);
+        QCOMPARE(e.Number, number);
+    }
+
     void elapsed_data()
     {
         QTest::addColumn<qint64>("ms");
