@@ -113,6 +113,9 @@ QStringList column(const QString &sql, bool *ok = nullptr);
 std::unique_ptr<Recordset> quietRows(const QString &sql, qint32 *error = nullptr, QString *text = nullptr);
 // The server's answer when a lock did not come within the session's lock_wait_timeout.
 constexpr qint32 kLockWaitTimeout = 1205;
+// How long one try to drop or move the user's database waits for another connection's lock
+// before it looks again (and at a cancel): the server's shortest.
+constexpr int kLockWaitSeconds = 1;
 // Whether exactly this database exists (shared connection open); Unknown after a failed look.
 DbPresence databaseExists(const QString &dbName);
 

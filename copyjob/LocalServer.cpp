@@ -17,9 +17,6 @@ namespace velmar {
 
 namespace {
 
-// How long one try to drop or move waits for another connection's lock before it looks again.
-constexpr int kLockWaitSeconds = 2;
-
 // The character set and collation clause for the new database, when this copy or the dump it
 // loads knows the source's; empty for the server's default.
 QString sourceCharsetClause(const CopyContext &ctx)
@@ -73,7 +70,7 @@ bool dropOpenTarget(CopyContext &ctx)
         }
         qint32 error = 0;
         QString text;
-        quietRows(QStringLiteral("SET SESSION lock_wait_timeout = ") + QString::number(kLockWaitSeconds));
+        quietRows(QStringLiteral("SET SESSION lock_wait_timeout = %1").arg(kLockWaitSeconds));
         quietRows(QStringLiteral("SET FOREIGN_KEY_CHECKS=0"));
         quietRows(QStringLiteral("DROP DATABASE ") + quoteIdentifier(name), &error, &text);
         quietRows(QStringLiteral("SET FOREIGN_KEY_CHECKS=1"));

@@ -79,7 +79,7 @@ bool StagedSwap::replace(const QString &staging, bool replacing)
         if (m_ctx.isCancelled())
             return false;
         m_ctx.swapping = true;
-        quietRows(QStringLiteral("SET SESSION lock_wait_timeout = 2"));
+        quietRows(QStringLiteral("SET SESSION lock_wait_timeout = %1").arg(kLockWaitSeconds));
     }
     m_begun = true;
     if (ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(m_ctx.NewDBName()) + u' '

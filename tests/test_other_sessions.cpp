@@ -131,7 +131,7 @@ private slots:
         };
         QCOMPARE(job.ProcCopy(), copied);
         if (cancel)
-            QVERIFY2(sinceCancel.elapsed() < 2000, qPrintable(QString::number(sinceCancel.elapsed())));
+            QVERIFY2(sinceCancel.elapsed() < 1500, qPrintable(QString::number(sinceCancel.elapsed())));
         const QStringList log = rec.logEntries();
         QVERIFY2(std::any_of(log.begin(), log.end(), [&](const QString &l) { return l.startsWith(logged); }),
                  qPrintable(log.join("\n")));
