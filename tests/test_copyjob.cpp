@@ -681,10 +681,10 @@ private slots:
         // Asked to drop on any host but the exact text "localhost", the check refuses.
         RecordingMessenger rec;
         const QString host = "127.0.0.1:" + QString::number(TestServer::port());
-        CopyContext present(JobFixture::request(m_work, "pelsar_", "abc", "pelsar_abc"));
+        velmar::CopyContext present(JobFixture::request(m_work, "pelsar_", "abc", "pelsar_abc"));
         QCOMPARE(TargetCheck(present, host).run(), TargetDecision::Stop);
         QCOMPARE(rec.messageTexts(), QStringList{"localhost만 DB삭제가능합니다."});
-        CopyContext missing(JobFixture::request(m_work, "pelsar_", "abc", "pelsar_missing"));
+        velmar::CopyContext missing(JobFixture::request(m_work, "pelsar_", "abc", "pelsar_missing"));
         QCOMPARE(TargetCheck(missing, host).run(), TargetDecision::LoadNew);
         QCOMPARE(rec.messageTexts().size(), 1);
         QVERIFY(JobFixture::databaseExists("pelsar_abc"));

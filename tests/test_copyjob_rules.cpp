@@ -392,7 +392,7 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("dump"));
         CopyRequest r = validRequest();
         r.programFolder = dir.path();
-        CopyContext job(r);
+        velmar::CopyContext job(r);
         writeFile(job.dumpFilePath(), dump);
         // A longer file from an earlier run must not leave bytes behind.
         writeFile(job.editedFilePath(), QByteArray(dump.size() + 5000, 'x'));
@@ -478,7 +478,7 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("dump"));
         CopyRequest r = validRequest();
         r.programFolder = dir.path();
-        CopyContext job(r);
+        velmar::CopyContext job(r);
         if (inputExists)
             writeFile(job.dumpFilePath(), QByteArray());
         writeFile(job.editedFilePath(), "earlier good file");
@@ -495,7 +495,7 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("dump"));
         CopyRequest r = validRequest();
         r.programFolder = dir.path();
-        CopyContext job(r);
+        velmar::CopyContext job(r);
         writeFile(job.dumpFilePath(), QByteArray(12 * 1024 * 1024, 'd'));
         writeFile(job.editedFilePath(), "earlier good file");
         job.progress = [&job](CopyStage stage, qint64 done, qint64 total, double) {
