@@ -93,6 +93,18 @@ bool optionsTakeIn(const QStringList &words, QChar letter, const QString &name)
 
 }  // namespace
 
+bool optionsSayCompression(const QString &dumpOption)
+{
+    const QStringList words = splitShellWords(dumpOption);
+    for (const QString &w : words) {
+        if (w == QStringLiteral("--skip-compress") || w == QStringLiteral("--compress")
+            || w.startsWith(QStringLiteral("--compress=")) || w.startsWith(QStringLiteral("--compression-algorithms"))
+            || w.startsWith(QStringLiteral("--zstd-compression-level")))
+            return true;
+    }
+    return optionsTakeIn(words, u'C', QStringLiteral("compress"));
+}
+
 QString leftOutNotice(const QString &dumpOption, int routines, int events)
 {
     const QStringList words = splitShellWords(dumpOption);

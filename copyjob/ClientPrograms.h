@@ -38,6 +38,11 @@ QStringList hostArguments(const QString &hostText);
 // out. The options are read as the dump program reads them ("-R", "--routines", "-qeR", ...).
 QString leftOutNotice(const QString &dumpOption, int routines, int events);
 
+// Whether the dump options say anything about the protocol's compression, on or off ("-C",
+// "--compress", "--skip-compress", "--compress=0", "--compression-algorithms=..."): then the
+// choice is the user's and velmar adds nothing.
+bool optionsSayCompression(const QString &dumpOption);
+
 // The program's own error text, short enough for a message box: the client echoes a failing
 // statement (which can be a whole multi-megabyte INSERT) before its "ERROR" line.
 QString errorSummary(const QByteArray &errorOutput);

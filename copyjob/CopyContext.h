@@ -31,6 +31,10 @@ struct SourceFacts {
     QString charset;    // "<character set> <collation>", when read
     qint64 bytes = -1;  // data and index size, when read
     QString leftOut;    // what the dump options leave out of the source, when anything
+    // A source elsewhere than on this machine: what its link measured, and whether the dump asks
+    // for the protocol's compression.
+    QString linkLine;
+    bool compress = false;
 };
 
 // The administrator account of the local and source servers, and the password every granted

@@ -140,6 +140,8 @@ bool CopyJob::checkSource()
         }
         return false;
     }
+    if (!m_ctx.source.linkLine.isEmpty())
+        AddLog(m_ctx.source.linkLine);
     if (!m_ctx.source.leftOut.isEmpty())
         AddLog(m_ctx.source.leftOut);
     return true;

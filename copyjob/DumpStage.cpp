@@ -45,14 +45,16 @@ bool DumpStage::run(const Runner &runner, const std::function<void()> &stopped)
 
         const CopyRequest &r = m_ctx.request;
         const QString host = r.host.trimmed();
-        const QString shown = dumpProgramName() + u' ' + r.dumpOption + u' ' + shownWord(m_ctx.SourceDBName())
+        // The compression a measured link asked for follows the user's own options.
+        const QString dumpOptions = r.dumpOption + (m_ctx.source.compress ? QStringLiteral(" -C") : QString());
+        const QString shown = dumpProgramName() + u' ' + dumpOptions + u' ' + shownWord(m_ctx.SourceDBName())
                               + QStringLiteral(" -h") + host + QStringLiteral(" -uroot -p") + kRootPassword
                               + QStringLiteral(" > ") + target;
         messenger().addLog(maskSecret(shown, kRootPassword));
 
         PasswordFile password(kRootPassword);
         // The name comes after "--", so a name that starts with "-" is never read as an option.
-        const QStringList arguments = QStringList{password.argument()} + splitShellWords(r.dumpOption)
+        const QStringList arguments = QStringList{password.argument()} + splitShellWords(dumpOptions)
                                       + hostArguments(host)
                                       + QStringList{QStringLiteral("-u") + kRootUser, QStringLiteral("--"),
                                                     m_ctx.SourceDBName()};

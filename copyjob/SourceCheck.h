@@ -15,6 +15,9 @@ public:
 
 private:
     void readFacts(const QString &dbName);
+    // For a source elsewhere, when the dump options leave it open: measures the link and decides
+    // whether the dump compresses.
+    void chooseCompression();
 
     CopyContext &m_ctx;
 };

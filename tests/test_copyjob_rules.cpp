@@ -5,6 +5,7 @@
 #include "DumpFolder.h"
 #include "DumpRewrite.h"
 #include "GrowingFile.h"
+#include "LinkMeasure.h"
 #include "modMySQL_Func_lite.h"
 #include "PlatformText.h"
 #include "RecordingMessenger.h"
@@ -55,6 +56,43 @@ const QByteArray kTail("SET FOREIGN_KEY_CHECKS = 1;\r\nCOMMIT;\r\nSET AUTOCOMMIT
 class TestCopyJobRules : public QObject {
     Q_OBJECT
 private slots:
+    void dumpOptionsSayCompression_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<bool>("said");
+        QTest::newRow("none") << "-q -e" << false;
+        QTest::newRow("-C") << "-q -e -C" << true;
+        QTest::newRow("in a cluster") << "-qeC" << true;
+        QTest::newRow("after a valued letter") << "-hC" << false;  // -h takes "C" as its host
+        QTest::newRow("--compress") << "--compress" << true;
+        QTest::newRow("turned off") << "-q --skip-compress" << true;
+        QTest::newRow("zero") << "--compress=0" << true;
+        QTest::newRow("MySQL 8 algorithms") << "--compression-algorithms=zstd" << true;
+        QTest::newRow("quoted word") << "--where=\"a='-C'\"" << false;
+    }
+    void dumpOptionsSayCompression()
+    {
+        QFETCH(QString, options);
+        QFETCH(bool, said);
+        QCOMPARE(optionsSayCompression(options), said);
+    }
+
+    void linkChoice_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("20 Mbit/s") << 2.4 << "원본 서버 연결 측정: 2.4 MB/s, 왕복 0.3 ms, 압축 사용";
+        QTest::newRow("100 Mbit/s") << 11.8 << "원본 서버 연결 측정: 11.8 MB/s, 왕복 0.3 ms, 압축 사용";
+        QTest::newRow("1 Gbit/s") << 117.0 << "원본 서버 연결 측정: 117.0 MB/s, 왕복 0.3 ms, 압축 사용 안 함";
+    }
+    void linkChoice()
+    {
+        QFETCH(double, rate);
+        QFETCH(QString, line);
+        const LinkFacts link{rate, 0.3};
+        QCOMPARE(linkLogLine(link, compressionPays(link)), line);
+    }
+
     // A program that says nothing on standard error is reported in the program's language.
     void silentProgramFailures_data()
     {
