@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QElapsedTimer>
 #include <QThread>
 #include <QUrl>
 
@@ -23,10 +24,15 @@ namespace {
 // Runs f on a worker thread and lets the window's thread serve it until it has ended.
 bool runOnWorker(const std::function<void()> &f)
 {
+    // Not a spy's wait on finished: a worker that ends before the wait begins would count as
+    // never ending.
     QThread *t = QThread::create(f);
-    QSignalSpy done(t, &QThread::finished);
     t->start();
-    const bool ended = done.wait(60000);
+    QElapsedTimer waited;
+    waited.start();
+    while (!t->wait(10) && waited.elapsed() < 60000)
+        QCoreApplication::processEvents();
+    const bool ended = t->isFinished();
     t->wait();
     delete t;
     return ended;
