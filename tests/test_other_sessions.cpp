@@ -155,6 +155,9 @@ private slots:
         QCOMPARE(TestServer::rows("SHOW TABLES FROM target"), expected);
         QVERIFY(!JobFixture::databaseExists(stagingDatabaseName("target")));
         QVERIFY(!log.join("\n").contains("교체 완료") || copied);
+        if (other)
+            mysql_close(other);
+        other = nullptr;
         JobFixture::dropDatabase("target");
     }
 };
