@@ -22,6 +22,23 @@ CopyContext::CopyContext(CopyRequest r) : request(std::move(r))
     request.programFolder = QDir::toNativeSeparators(request.programFolder);
 }
 
+void CopyContext::requestCancel()
+{
+    const std::lock_guard<std::mutex> lock(m_cancelLock);
+    cancel.store(true);
+    if (!m_changing.load())
+        CancelSharedConnection();
+}
+
+bool CopyContext::beginChanging()
+{
+    const std::lock_guard<std::mutex> lock(m_cancelLock);
+    if (cancel.load())
+        return false;
+    m_changing.store(true);
+    return true;
+}
+
 void CopyContext::startStage(CopyStage stage) const
 {
     if (stageStarted)

@@ -57,10 +57,6 @@ public:
 
     CopyRequest request;
     std::atomic_bool cancel{false};
-    // The user's database is being dropped or swapped for its copy: a cancel then waits for its
-    // end. cancelLock orders the two: a drop begins only when no cancel has come.
-    std::atomic_bool swapping{false};
-    std::mutex cancelLock;
     // The user's database has been replaced by its copy.
     bool replaced = false;
     // Why the copy stopped when no message box said it (a question answered No).
@@ -73,6 +69,14 @@ public:
     std::function<void(CopyStage, qint64 done, qint64 total, double bytesPerSecond)> progress;
 
     bool isCancelled() const { return cancel.load(); }
+    // Cancels from any thread: a statement or connect waiting on a silent server returns at once,
+    // unless the user's database is being changed (see beginChanging).
+    void requestCancel();
+    // The user's database is about to be dropped or swapped: false when a cancel came first.
+    // From true on, a cancel waits for endChanging: stopped half-way, the change would leave
+    // neither database whole.
+    bool beginChanging();
+    void endChanging() { m_changing.store(false); }
     void startStage(CopyStage stage) const;
     void report(CopyStage stage, qint64 done, qint64 total, const QElapsedTimer &since) const;
 
@@ -104,6 +108,8 @@ public:
 
 private:
     QString m_dumpFolder;
+    std::atomic_bool m_changing{false};
+    std::mutex m_cancelLock;  // orders a cancel against the start of a change
 };
 
 // A character set and collation pair as the server names them ("utf8mb4 utf8mb4_general_ci"):

@@ -47,13 +47,7 @@ CopyJob::~CopyJob() = default;
 
 void CopyJob::cancel()
 {
-    // A statement or connect waiting on a silent server returns now, not at its timeout. A drop of
-    // the user's database that has begun, and the swap after it, run to their end: stopped
-    // half-way they would leave neither database whole.
-    const std::lock_guard<std::mutex> lock(m_ctx.cancelLock);
-    m_ctx.cancel.store(true);
-    if (!m_ctx.swapping.load())
-        CancelSharedConnection();
+    m_ctx.requestCancel();
 }
 
 bool CopyJob::ProcCopy()
@@ -185,8 +179,12 @@ bool CopyJob::runSeparately()
         && (!runStep(CopyStage::Dump, QStringLiteral("Dump..."), [this] { return DumpStage(m_ctx).run(); })
             || !rewriteSteps()))
         return false;
-    return !r.stage[1]
-           || runStep(CopyStage::Import, QStringLiteral("Import..."), [this] { return ImportStage(m_ctx).run(); });
+    return !r.stage[1] || importStep();
+}
+
+bool CopyJob::importStep()
+{
+    return runStep(CopyStage::Import, QStringLiteral("Import..."), [this] { return ImportStage(m_ctx).run(); });
 }
 
 bool CopyJob::rewriteSteps()
@@ -203,8 +201,7 @@ bool CopyJob::runFollowed()
         return false;
     // A dump that wrote nothing before it ended has had nothing follow it.
     if (!followed.isFollowing())
-        return rewriteSteps()
-               && runStep(CopyStage::Import, QStringLiteral("Import..."), [this] { return ImportStage(m_ctx).run(); });
+        return rewriteSteps() && importStep();
     // The rewrite and the import have logged their start with the dump's first bytes.
     return goesOn(followed.rewrite()) && goesOn(saveSourceCharset(m_ctx))
            && goesOn(ImportStage(m_ctx).run(followed));

@@ -63,6 +63,7 @@ private:
     // [followed copy, import]: the rewrite and the load follow the dump as it is written.
     bool runFollowed();
     bool rewriteSteps();
+    bool importStep();  // the import of the finished rewrite
     // Announces a stage (and its log line, when it has one) and runs it, unless cancelled; false
     // when it stopped the copy or a cancel came.
     bool runStep(CopyStage stage, const QString &logLine, const std::function<bool()> &step);

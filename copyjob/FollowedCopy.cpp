@@ -6,6 +6,7 @@
 #include "GrowingFile.h"
 #include "LocalServer.h"
 #include "Messenger.h"
+#include "RewriteStage.h"
 #include "RaisedError.h"
 
 #include <QThread>
@@ -16,10 +17,9 @@
 namespace velmar {
 
 struct FollowedCopy::Following {
-    Following(const QString &dump, const QString &out, bool replacing) : rewrite(dump, out), replacing(replacing) {}
+    Following(const QString &dump, const QString &out) : rewrite(dump, out) {}
 
     FollowingRewrite rewrite;  // its outcome is the rewrite step's
-    const bool replacing;
     LoadResult result;  // once the dump has ended
 };
 
@@ -143,12 +143,12 @@ bool FollowedCopy::startFollowing()
 {
     const QString output = m_ctx.editedFilePath();
     auto f = std::make_unique<Following>(m_ctx.dumpFilePath() + QStringLiteral(".part"),
-                                         output + QStringLiteral(".part"), replacing());
+                                         output + QStringLiteral(".part"));
     m_ctx.startStage(CopyStage::Rewrite);
     messenger().addLog(QStringLiteral("DumpFile Edit..."));
     if (!f->rewrite.begin())
         throw fileError(err::PathFileAccess, output, f->rewrite.errorString());
-    messenger().addLog(output + QStringLiteral(" / Head AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteHead));
+    messenger().addLog(headLogLine(output));
 
     m_ctx.startStage(CopyStage::Import);
     messenger().addLog(QStringLiteral("Import..."));
@@ -173,7 +173,7 @@ bool FollowedCopy::rewrite()
             throw fileError(err::InputPastEnd, input);
         if (w.outcome() != RewriteOutcome::Done)
             throw fileError(err::DiskFull, output, w.errorString());
-        messenger().addLog(output + QStringLiteral(" / Tail AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteTail));
+        messenger().addLog(tailLogLine(output));
         return true;
     }).value_or(false);
 }
@@ -193,10 +193,9 @@ void FollowedCopy::abandon()
 {
     if (!m_following)
         return;
-    const bool replacing = m_following->replacing;
     m_following.reset();  // the load has stopped: the partial rewrite goes
     guarded(QStringLiteral("SETP_DBImport"), kModMain, [&] {
-        discardLoad(m_ctx, m_ctx.loadDatabase(), replacing);
+        discardLoad(m_ctx, m_ctx.loadDatabase(), replacing());
         return true;
     });
 }

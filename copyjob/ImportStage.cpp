@@ -10,6 +10,7 @@
 #include "StagedSwap.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace velmar {
 
@@ -59,35 +60,25 @@ bool ImportStage::complete(const QString &loadInto, bool replacing, const std::f
     // database while it is still the user's (or not find the new one), so it waits for the swap.
     const QString script = foreignKeyScript();
     const bool scriptAfterSwap = !script.isEmpty() && scriptNamesDatabase(script, m_ctx.NewDBName());
-    bool loaded = false;
-    try {
-        loaded = load() && (script.isEmpty() || scriptAfterSwap || runForeignKeys(script, m_into));
-    } catch (...) {
-        discardLoad(m_ctx, m_into, replacing);
-        throw;
-    }
-    // A cancel that came as the load ended keeps the user's database too: the swap has not begun.
-    if (!loaded || m_ctx.isCancelled()) {
-        discardLoad(m_ctx, m_into, replacing);
-        return false;
-    }
-    if (m_into == m_ctx.NewDBName())
-        return !scriptAfterSwap || runForeignKeys(script, m_into);
     StagedSwap swap(m_ctx);
-    bool swapped = false;
-    try {
-        swapped = swap.run(m_into, replacing);
-    } catch (...) {
-        if (!swap.begun())
+    bool finished = false;
+    // Whatever stops the import before the user's side has changed drops what it loaded.
+    const auto discard = qScopeGuard([&] {
+        if (!finished && !swap.begun())
             discardLoad(m_ctx, m_into, replacing);
-        throw;
-    }
-    if (!swapped) {
-        // Stopped before the user's database was touched: the old one stays, the copy goes.
-        if (!swap.begun())
-            discardLoad(m_ctx, m_into, replacing);
+    });
+    if (!load() || (!script.isEmpty() && !scriptAfterSwap && !runForeignKeys(script, m_into)))
         return false;
+    // A cancel that came as the load ended keeps the user's database too: the swap has not begun.
+    if (m_ctx.isCancelled())
+        return false;
+    // Loaded by the client under the new name itself.
+    if (m_into == m_ctx.NewDBName()) {
+        finished = !scriptAfterSwap || runForeignKeys(script, m_into);
+        return finished;
     }
+    if (!swap.run(m_into, replacing))
+        return false;
     return !scriptAfterSwap || runForeignKeys(script, m_ctx.NewDBName());
 }
 

@@ -51,7 +51,9 @@ bool dropTarget(CopyContext &ctx)
     // Reported as the check that found the database.
     return guarded(QStringLiteral("IsExistDB"), kFormMain, [&] {
         const SharedConnection db = ctx.localConnection();
-        const auto dropped = qScopeGuard([&ctx] { ctx.swapping = false; });
+        const auto dropped = qScopeGuard([&ctx] { ctx.endChanging(); });
+        if (db)
+            boundLockWaits();
         return db && !ctx.isCancelled() && dropOpenTarget(ctx);
     }).value_or(false);
 }
@@ -62,25 +64,16 @@ bool dropOpenTarget(CopyContext &ctx)
     for (;;) {
         if (!clearOtherSessions(ctx, name, ctx.stopReason))
             return false;
-        {
-            const std::lock_guard<std::mutex> lock(ctx.cancelLock);
-            if (ctx.isCancelled())
-                return false;
-            ctx.swapping = true;
-        }
-        qint32 error = 0;
-        QString text;
-        quietRows(QStringLiteral("SET SESSION lock_wait_timeout = %1").arg(kLockWaitSeconds));
-        quietRows(QStringLiteral("SET FOREIGN_KEY_CHECKS=0"));
-        quietRows(QStringLiteral("DROP DATABASE ") + quoteIdentifier(name), &error, &text);
-        quietRows(QStringLiteral("SET FOREIGN_KEY_CHECKS=1"));
-        if (error == 0)
-            break;
-        ctx.swapping = false;
-        if (error != kLockWaitTimeout) {
-            msgBox(QStringLiteral("Error ") + QString::number(error) + QStringLiteral(" (") + text + u')');
+        if (!ctx.beginChanging())
             return false;
-        }
+        quietRows(QStringLiteral("SET FOREIGN_KEY_CHECKS=0"));
+        const qint32 result = tryStatement(QStringLiteral("DROP DATABASE ") + quoteIdentifier(name));
+        quietRows(QStringLiteral("SET FOREIGN_KEY_CHECKS=1"));
+        if (result == 0)
+            break;
+        ctx.endChanging();
+        if (result != kLockWaitTimeout)
+            return false;
         // A connection that holds a lock without showing the database, or one that came since.
         messenger().addLog(QStringLiteral("Local DB(") + name + QStringLiteral(") 삭제가 다른 연결의 잠금을 기다립니다."));
     }
@@ -134,6 +127,22 @@ bool localRoom(CopyContext &ctx, DataFolderRoom &room)
     if (!room.folder.isEmpty() && storage.isValid() && storage.isReady())
         room.free = storage.bytesAvailable();
     return true;
+}
+
+void boundLockWaits()
+{
+    quietRows(QStringLiteral("SET SESSION lock_wait_timeout = %1").arg(kLockWaitSeconds));
+}
+
+qint32 tryStatement(const QString &statement)
+{
+    qint32 error = 0;
+    QString text;
+    quietRows(statement, &error, &text);
+    if (error == 0 || error == kLockWaitTimeout)
+        return error;
+    msgBox(QStringLiteral("Error ") + QString::number(error) + QStringLiteral(" (") + text + u')');
+    return -1;
 }
 
 qint32 ExecSQLLog(const QString &statement)

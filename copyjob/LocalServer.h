@@ -17,10 +17,10 @@ namespace velmar {
 bool createDatabase(CopyContext &ctx, const QString &database);
 // Drops the user's database of the new name (connecting for it).
 bool dropTarget(CopyContext &ctx);
-// The same on the open shared connection, once no other connection uses it (see
-// clearOtherSessions); each try waits a few seconds at most for a lock, and a cancel that comes
-// before a try has begun drops nothing. A database that is still there stops the copy. While it
-// drops, and after it has dropped, ctx.swapping is set: a cancel waits for the caller's end.
+// The same on the open shared connection (its lock waits bounded), once no other connection
+// uses it (see clearOtherSessions); a cancel that comes before a try has begun drops nothing. A
+// database that is still there stops the copy. From the first try on the change has begun (see
+// CopyContext::beginChanging): the caller ends it.
 bool dropOpenTarget(CopyContext &ctx);
 // Drops the staging database of a load that did not finish, and logs it: beside the user's
 // database when replacing, else in place of a new one.
@@ -35,6 +35,12 @@ struct DataFolderRoom {
     std::optional<qint64> free;
 };
 bool localRoom(CopyContext &ctx, DataFolderRoom &room);
+
+// The shared connection's statements wait at most a second for another connection's lock.
+void boundLockWaits();
+// Runs a statement that may wait for a lock: 0 when it ran, kLockWaitTimeout when the lock did
+// not come (for the caller to look around and try again), -1 after any other failure (shown).
+qint32 tryStatement(const QString &statement);
 
 // Logs a statement and runs it on the shared connection.
 qint32 ExecSQLLog(const QString &statement);

@@ -31,7 +31,7 @@ bool RewriteStage::run()
             throw fileError(err::PathFileAccess, output, out.errorString());
         restrictToOwner(out);
 
-        messenger().addLog(output + QStringLiteral(" / Head AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteHead));
+        messenger().addLog(headLogLine(output));
         QElapsedTimer t;
         t.start();
         switch (rewriteDump(in, out, total, &m_ctx.cancel,
@@ -46,11 +46,21 @@ bool RewriteStage::run()
         case RewriteOutcome::Done:
             break;
         }
-        messenger().addLog(output + QStringLiteral(" / Tail AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteTail));
+        messenger().addLog(tailLogLine(output));
         if (!out.commit())
             throw fileError(err::PathFileAccess, output, out.errorString());
         return true;
     }).value_or(false);
+}
+
+QString headLogLine(const QString &output)
+{
+    return output + QStringLiteral(" / Head AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteHead);
+}
+
+QString tailLogLine(const QString &output)
+{
+    return output + QStringLiteral(" / Tail AddLine...\r\n\r\n") + QString::fromLatin1(kRewriteTail);
 }
 
 bool saveSourceCharset(CopyContext &ctx)

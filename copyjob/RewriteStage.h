@@ -15,6 +15,10 @@ private:
     CopyContext &m_ctx;
 };
 
+// The log's lines for the rewrite's head and tail, written to output.
+QString headLogLine(const QString &output);
+QString tailLogLine(const QString &output);
+
 // Keeps the source's character set and collation beside the dump for a later import without a
 // dump; a dump without a known character set removes the file an earlier dump left.
 bool saveSourceCharset(CopyContext &ctx);

@@ -13,23 +13,19 @@ namespace velmar {
 
 bool StagedSwap::run(const QString &staging, bool replacing)
 {
-    const auto swapped = qScopeGuard([this] { m_ctx.swapping.store(false); });
+    const auto swapped = qScopeGuard([this] { m_ctx.endChanging(); });
     const SharedConnection db = m_ctx.localConnection(false);
+    if (db)
+        boundLockWaits();
     return db && read(staging) && replace(staging, replacing);
 }
 
 bool StagedSwap::runWaiting(const QString &statement)
 {
     for (;;) {
-        qint32 error = 0;
-        QString text;
-        quietRows(statement, &error, &text);
-        if (error == 0)
-            return true;
-        if (error != kLockWaitTimeout) {
-            msgBox(QStringLiteral("Error ") + QString::number(error) + QStringLiteral(" (") + text + u')');
-            return false;
-        }
+        const qint32 result = tryStatement(statement);
+        if (result != kLockWaitTimeout)
+            return result == 0;
         const std::vector<OtherSession> others = otherSessions(m_ctx.NewDBName());
         messenger().addLog(QStringLiteral("Local DB(") + m_ctx.NewDBName()
                            + QStringLiteral(") 교체가 다른 연결의 잠금을 기다립니다.")
@@ -74,12 +70,8 @@ bool StagedSwap::replace(const QString &staging, bool replacing)
     if (replacing) {
         if (!dropOpenTarget(m_ctx))
             return false;
-    } else {
-        const std::lock_guard<std::mutex> lock(m_ctx.cancelLock);
-        if (m_ctx.isCancelled())
-            return false;
-        m_ctx.swapping = true;
-        quietRows(QStringLiteral("SET SESSION lock_wait_timeout = %1").arg(kLockWaitSeconds));
+    } else if (!m_ctx.beginChanging()) {
+        return false;
     }
     m_begun = true;
     if (ExecSQLLog(QStringLiteral("CREATE DATABASE IF NOT EXISTS ") + quoteIdentifier(m_ctx.NewDBName()) + u' '
