@@ -84,11 +84,21 @@ QString runProgram(const QStringList &names, const QStringList &args, const QStr
     for (const QString &name : names) {
         p.start(name, QStringList{QStringLiteral("--user=root"),
                                   QStringLiteral("--password=") + QLatin1String(TestServer::rootPassword)} + args);
-        if (p.waitForStarted(10000))
+        if (p.waitForStarted(30000))
             break;
     }
-    p.waitForFinished(300000);
-    return QString::fromUtf8(p.readAllStandardError()).trimmed();
+    if (p.state() == QProcess::NotRunning && p.error() == QProcess::FailedToStart)
+        return QStringLiteral("not started: ") + names.join(u'/');
+    const bool ended = p.waitForFinished(300000);
+    const QString error = QString::fromUtf8(p.readAllStandardError()).trimmed();
+    // A client that fails without a word must not pass for one that loaded the file; its own
+    // words stay the last line.
+    if (!ended || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return QStringLiteral("%1 ended badly (%2, exit %3)\n%4")
+            .arg(names.first(), ended ? QStringLiteral("ended") : QStringLiteral("still running"))
+            .arg(p.exitCode())
+            .arg(error);
+    return error;
 }
 
 // Everything that must match between two loads of one file, with the database name replaced.
