@@ -18,6 +18,21 @@ QString rowText(const QStringList &columns)
 
 }  // namespace
 
+QString fingerprintColumnsQuery(const QString &database, const QString &table)
+{
+    return QStringLiteral("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = %1"
+                          " AND TABLE_NAME = %2 AND IFNULL(GENERATION_EXPRESSION, '') = ''"
+                          " ORDER BY ORDINAL_POSITION")
+        .arg(quoteString(database), quoteString(table));
+}
+
+QString primaryKeyQuery(const QString &database, const QString &table)
+{
+    return QStringLiteral("SELECT COLUMN_NAME FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = %1"
+                          " AND TABLE_NAME = %2 AND INDEX_NAME = 'PRIMARY' ORDER BY SEQ_IN_INDEX")
+        .arg(quoteString(database), quoteString(table));
+}
+
 QString fingerprintQuery(const QString &database, const QString &table, const FingerprintColumns &cols,
                          const std::optional<QString> &from, const std::optional<QString> &to)
 {

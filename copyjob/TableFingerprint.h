@@ -24,6 +24,11 @@ struct FingerprintColumns {
     QStringList primaryKey;  // empty: the table is read as one chunk
 };
 
+// SELECT of the fingerprinted columns' names in table order (generated ones left out), and of the
+// primary key's columns in key order; both the same on MySQL and MariaDB.
+QString fingerprintColumnsQuery(const QString &database, const QString &table);
+QString primaryKeyQuery(const QString &database, const QString &table);
+
 // SELECT of the count and hash sum of one chunk of `database`.`table`; with a primary key of one
 // column a chunk is [from, to) of it (either end left open when empty), else the whole table.
 QString fingerprintQuery(const QString &database, const QString &table, const FingerprintColumns &cols,
