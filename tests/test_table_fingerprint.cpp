@@ -17,6 +17,8 @@ private slots:
     void compare();
     void chunksAddUp();
     void generatedColumnsLeftOut();
+    void reason_data();
+    void reason();
 };
 
 namespace {
@@ -103,6 +105,32 @@ void TestTableFingerprint::generatedColumnsLeftOut()
          " z TEXT, PRIMARY KEY (a, b))");
     QCOMPARE(TestServer::rows(fingerprintColumnsQuery("fp_test", "g")), QStringList({"b", "a", "z"}));
     QCOMPARE(TestServer::rows(primaryKeyQuery("fp_test", "g")), QStringList({"a", "b"}));
+}
+
+void TestTableFingerprint::reason_data()
+{
+    QTest::addColumn<QString>("source");  // SHOW CREATE TABLE text, "-" for no table
+    QTest::addColumn<QString>("local");
+    QTest::addColumn<qint64>("localRows");
+    QTest::addColumn<int>("expected");
+    const QString t = "CREATE TABLE `t` (\n  `id` int(11) NOT NULL AUTO_INCREMENT\n) ENGINE=InnoDB AUTO_INCREMENT=%1";
+    QTest::newRow("only the counter differs") << t.arg(7) << t.arg(3) << qint64(5) << int(ChangeReason::None);
+    QTest::newRow("rows differ") << t.arg(7) << t.arg(7) << qint64(4) << int(ChangeReason::Content);
+    QTest::newRow("column's own AUTO_INCREMENT kept") << t.arg(7) << QString(t).replace(" AUTO_INCREMENT\n", "\n").arg(7)
+                                                      << qint64(5) << int(ChangeReason::Definition);
+    QTest::newRow("new on the source") << t.arg(1) << "-" << qint64(0) << int(ChangeReason::New);
+    QTest::newRow("dropped on the source") << "-" << t.arg(1) << qint64(5) << int(ChangeReason::Dropped);
+}
+
+void TestTableFingerprint::reason()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, local);
+    QFETCH(qint64, localRows);
+    QFETCH(int, expected);
+    const auto side = [](const QString &s) { return s == "-" ? std::nullopt : std::optional<QString>(s); };
+    const ChangeReason r = compareTable(side(source), side(local), {5, "99"}, {localRows, "99"});
+    QCOMPARE(int(r), expected);
 }
 
 QTEST_GUILESS_MAIN(TestTableFingerprint)
