@@ -98,7 +98,7 @@ QByteArray closestCollation(const QByteArray &missing, const QSet<QByteArray> &p
     return {};
 }
 
-bool StatementAdapter::adapt(SqlStatement &s)
+bool StatementAdapter::adapt(SqlStatement &s, const QByteArray &database)
 {
     // Rows hold values only: none of the changes below is about them.
     if (s.kind == K::Insert)
@@ -106,10 +106,11 @@ bool StatementAdapter::adapt(SqlStatement &s)
     if (dropped(s))
         return false;
     collations(s);
+    invisible(s);
     const bool object = s.kind == K::CreateView || s.kind == K::CreateTrigger || s.kind == K::CreateRoutine
                         || s.kind == K::CreateEvent;
     if (object) {
-        ownName(s);
+        ownName(s, database.isEmpty() ? m_rules.toDatabase : database);
         definer(s);
     }
     sqlMode(s);
@@ -183,11 +184,21 @@ void StatementAdapter::collations(SqlStatement &s)
     }
 }
 
+void StatementAdapter::invisible(SqlStatement &s)
+{
+    // MariaDB passes over MySQL 8's versioned comments, so the column would turn visible; it has
+    // invisible columns of its own.
+    if (!m_rules.mariadb || s.kind != K::CreateTable || !s.text.contains("/*!80023 INVISIBLE */"))
+        return;
+    s.text.replace("/*!80023 INVISIBLE */", "INVISIBLE");
+    noteChange(Change::Invisible, s);
+}
+
 // `old`.`t`, old.t -> `new`.`t`; a name in quotes or a name that qualifies nothing stays.
-void StatementAdapter::ownName(SqlStatement &s)
+void StatementAdapter::ownName(SqlStatement &s, const QByteArray &to)
 {
     const QByteArray &from = m_rules.fromDatabase;
-    if (from.isEmpty() || from == m_rules.toDatabase || !s.text.contains(from))
+    if (from.isEmpty() || from == to || !s.text.contains(from))
         return;
     const QByteArray &t = s.text;
     QByteArray out;
@@ -204,7 +215,7 @@ void StatementAdapter::ownName(SqlStatement &s)
                 ++end;
         const QByteArray word = t.mid(i, end - i);
         if ((c == '`' || (identChar(c) && qualifiable)) && c != '\'' && unquoted(word) == from && dotFollows(t, end)) {
-            out += backticked(m_rules.toDatabase);
+            out += backticked(to);
             changed = true;
         } else {
             out += word;
@@ -213,13 +224,15 @@ void StatementAdapter::ownName(SqlStatement &s)
     }
     if (changed) {
         s.text = out;
-        noteChange(Change::OwnName, s);
+        // A copy under the source's own name changes only its staging load: nothing to say.
+        if (from != m_rules.toDatabase)
+            noteChange(Change::OwnName, s);
     }
 }
 
 void StatementAdapter::definer(SqlStatement &s)
 {
-    if (m_rules.definerTo.isEmpty() || !s.text.contains("DEFINER"))
+    if (!s.text.contains("DEFINER"))
         return;
     static const QString part = QStringLiteral("(`(?:[^`]|``)*`|'(?:[^'\\\\]|\\\\.|'')*'|[A-Za-z0-9_$.%-]+)");
     static const QRegularExpression named(QStringLiteral("DEFINER\\s*=\\s*") + part + QStringLiteral("\\s*@\\s*") + part);
@@ -231,6 +244,11 @@ void StatementAdapter::definer(SqlStatement &s)
     const QByteArray host = unquoted(m.captured(2).toUtf8());
     if (m_rules.accounts.contains(user + '@' + host))
         return;
+    if (m_rules.definerTo.isEmpty()) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_definersKept.insert(user + '@' + host);
+        return;
+    }
     s.text = (text.left(m.capturedStart()) + QStringLiteral("DEFINER=") + QString::fromUtf8(m_rules.definerTo)
               + text.mid(m.capturedEnd()))
                  .toUtf8();
@@ -244,6 +262,15 @@ void StatementAdapter::sqlMode(SqlStatement &s)
         return;
     s.text.replace("NO_AUTO_CREATE_USER,", "").replace(",NO_AUTO_CREATE_USER", "").replace("NO_AUTO_CREATE_USER", "");
     noteChange(Change::SqlMode, s);
+}
+
+QStringList StatementAdapter::missingDefiners() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    QStringList out;
+    for (const QByteArray &d : m_definersKept)
+        out << QString::fromUtf8(d);
+    return out;
 }
 
 QStringList StatementAdapter::summary() const
@@ -268,6 +295,8 @@ QStringList StatementAdapter::summary() const
     }
     if (const int n = count(Change::Encryption))
         lines << QStringLiteral("적응: DEFAULT ENCRYPTION 옵션을 뺐습니다 (문장 %1개).").arg(n);
+    if (const int n = count(Change::Invisible))
+        lines << QStringLiteral("적응: MySQL 8의 INVISIBLE 열을 MariaDB의 INVISIBLE 열로 만들었습니다 (문장 %1개).").arg(n);
     if (const int n = count(Change::OwnName))
         lines << QStringLiteral("적응: 개체 본문의 DB 이름 %1을 %2(으)로 바꿨습니다 (문장 %3개).")
                      .arg(QString::fromUtf8(m_rules.fromDatabase), QString::fromUtf8(m_rules.toDatabase))

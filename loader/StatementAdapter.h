@@ -25,7 +25,7 @@ struct AdaptRules {
     QByteArray fromDatabase;
     QByteArray toDatabase;
     // The local accounts as "user@host"; a definer not among them becomes definerTo
-    // ("`user`@`host`"), unless definerTo is empty.
+    // ("`user`@`host`"), or, with definerTo empty, stays and is listed in missingDefiners().
     QSet<QByteArray> accounts;
     QByteArray definerTo;
 };
@@ -40,18 +40,23 @@ class StatementAdapter {
 public:
     explicit StatementAdapter(AdaptRules rules) : m_rules(std::move(rules)) {}
 
-    // false: the statement is not sent at all.
-    bool adapt(SqlStatement &s);
+    // false: the statement is not sent at all. database: the one the load goes into, which the
+    // source's name becomes in object bodies (a staging database's own objects must read it);
+    // empty: toDatabase.
+    bool adapt(SqlStatement &s, const QByteArray &database = QByteArray());
     // One log line per kind of change, with its count, in a fixed order.
     QStringList summary() const;
+    // The definers the load kept that the local server lacks, as "user@host".
+    QStringList missingDefiners() const;
 
-    enum class Change { Gtid, LogBin, Collation, Encryption, OwnName, Definer, SqlMode };
+    enum class Change { Gtid, LogBin, Collation, Encryption, Invisible, OwnName, Definer, SqlMode };
 
 private:
     bool dropped(const SqlStatement &s);
     void noteChange(Change c, const SqlStatement &s, const QByteArray &detail = QByteArray());
     void collations(SqlStatement &s);
-    void ownName(SqlStatement &s);
+    void invisible(SqlStatement &s);
+    void ownName(SqlStatement &s, const QByteArray &to);
     void definer(SqlStatement &s);
     void sqlMode(SqlStatement &s);
 
@@ -60,6 +65,7 @@ private:
     std::map<Change, std::set<qint64>> m_seen;           // the file offsets changed, by kind
     std::map<QByteArray, QByteArray> m_collationsUsed;   // missing -> used instead
     std::set<QByteArray> m_definersUsed;
+    std::set<QByteArray> m_definersKept;
 };
 
 }  // namespace velmar::load

@@ -81,7 +81,7 @@ bool StatementSource::next(SqlStatement &s)
     // A statement the adapter leaves out is passed over like a comment: the progress still counts
     // its bytes, from the next statement's end.
     while (m_reader->next(s)) {
-        if (!m_options.adapter || m_options.adapter->adapt(s))
+        if (!m_options.adapter || m_options.adapter->adapt(s, m_database.toUtf8()))
             return true;
     }
     return false;
