@@ -171,6 +171,39 @@ private slots:
         JobFixture::dropUser("dfdev");
     }
 
+    // A file only the mysql client can load (it holds a client command) reaches the client as a
+    // copy with the load's changes; the dump file stays as it was.
+    void clientLoadsAdaptedCopy()
+    {
+        exec("DROP DATABASE IF EXISTS pelsar_cl_dev");
+        const QByteArray dump = "SET @@GLOBAL.GTID_PURGED=/*!80000 '+'*/ '3e11fa47-71ca-11e1-9e33-c80aa9429562:1-5';\n"
+                                "SET @@SESSION.SQL_LOG_BIN= 0;\n"
+                                "charset utf8mb4\n"
+                                "CREATE TABLE `t` (`id` int, `s` varchar(5)) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 "
+                                "COLLATE=utf8mb4_0900_ai_ci;\n"
+                                "INSERT INTO `t` VALUES (1,'a;b');\n"
+                                "DELIMITER ;;\n"
+                                "CREATE DEFINER=`app`@`%` PROCEDURE `p`()\nbegin select count(*) from pelsar_cl.t; end ;;\n"
+                                "DELIMITER ;\n";
+        writeFile(dumpDir() + "/pelsar_cl_2.sql", dump);
+        CopyRequest r = JobFixture::request(m_work, "pelsar_", "cl", "pelsar_cl_dev");
+        r.stage[0] = r.stage[2] = false;
+        const Outcome o = run(r);
+        QVERIFY2(o.copied, qPrintable(o.messages.join('\n') + '\n' + o.log.join('\n')));
+        QVERIFY2(o.log.contains(QStringLiteral("mysql 클라이언트에는 로컬 서버에 맞춘 사본을 줍니다: ") + dumpDir()
+                                + "/pelsar_cl_2.sql.client"),
+                 qPrintable(o.log.join('\n')));
+        QCOMPARE(TestServer::rows("SELECT TABLE_COLLATION FROM information_schema.TABLES WHERE TABLE_SCHEMA = 'pelsar_cl_dev'"),
+                 QStringList{"utf8mb4_uca1400_ai_ci"});
+        QCOMPARE(TestServer::rows("SELECT s FROM pelsar_cl_dev.t"), QStringList{"a;b"});
+        QCOMPARE(TestServer::rows("SELECT DEFINER, ROUTINE_DEFINITION FROM information_schema.ROUTINES WHERE "
+                                  "ROUTINE_SCHEMA = 'pelsar_cl_dev'"),
+                 QStringList{"root@localhost\tbegin select count(*) from `pelsar_cl_dev`.t; end"});
+        QCOMPARE(fileContent(dumpDir() + "/pelsar_cl_2.sql"), dump);
+        QVERIFY(!QFile::exists(dumpDir() + "/pelsar_cl_2.sql.client"));
+        exec("DROP DATABASE pelsar_cl_dev");
+    }
+
     // A view that no longer works once the copy is in is named, and the copy does not end in
     // "복사완료".
     void brokenViewStopsCopy()
