@@ -42,6 +42,7 @@ struct SourceFacts {
     QStringList engines;
     QStringList definers;             // "user@host", as information_schema writes them
     QStringList kinds;                // table types besides tables and views (SEQUENCE, ...)
+    QStringList types;                // MariaDB's own column types in use (uuid, inet4, inet6)
 };
 
 // What the local server is and has, read before anything is dropped or loaded.

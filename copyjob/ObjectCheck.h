@@ -12,7 +12,7 @@ namespace velmar {
 // "복사완료" is said over it.
 class ObjectCheck {
 public:
-    explicit ObjectCheck(CopyContext &ctx) : m_ctx(ctx) {}
+    explicit ObjectCheck(CopyContext &ctx) : m_ctx(ctx) { }
     bool run();
 
 private:

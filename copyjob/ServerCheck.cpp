@@ -33,8 +33,8 @@ QByteArray ServerCheck::definerTo(const CopyRequest &request)
     return '`' + user + "`@`%`";
 }
 
-QStringList ServerCheck::unadaptable(const SourceFacts &source, const LocalFacts &local, const CopyRequest &request,
-                                     QStringList &planned)
+QStringList ServerCheck::unadaptable(const SourceFacts &source, const LocalFacts &local,
+                                     const CopyRequest &request, QStringList &planned)
 {
     QStringList refused;
     for (const QString &c : source.collations) {
@@ -55,6 +55,10 @@ QStringList ServerCheck::unadaptable(const SourceFacts &source, const LocalFacts
         // Sequences and system-versioned tables are MariaDB's own.
         if (!local.mariadb)
             refused << QStringLiteral("개체 종류 %1: 로컬 서버에 없습니다.").arg(k);
+    }
+    for (const QString &t : source.types) {
+        if (!local.mariadb)
+            refused << QStringLiteral("열 형식 %1: 로컬 서버에 없습니다.").arg(t);
     }
     for (const QString &d : source.definers) {
         if (local.accounts.contains(d.toUtf8()))

@@ -9,7 +9,7 @@ namespace velmar {
 // go on when the source uses what cannot be adapted, and sets up the load's adapter.
 class ServerCheck {
 public:
-    explicit ServerCheck(CopyContext &ctx) : m_ctx(ctx) {}
+    explicit ServerCheck(CopyContext &ctx) : m_ctx(ctx) { }
     // false: the copy stops (a box or the stop reason said why).
     bool run();
 
@@ -18,8 +18,8 @@ public:
     static QByteArray definerTo(const CopyRequest &request);
     // What cannot be adapted of the source's facts on a server with these facts, one line each;
     // what will be adapted into planned.
-    static QStringList unadaptable(const SourceFacts &source, const LocalFacts &local, const CopyRequest &request,
-                                   QStringList &planned);
+    static QStringList unadaptable(const SourceFacts &source, const LocalFacts &local,
+                                   const CopyRequest &request, QStringList &planned);
 
 private:
     bool readLocal();

@@ -42,6 +42,8 @@ void SourceCheck::readFacts(const QString &dbName)
             m_ctx.source.definers << row.value(1);
         else if (kind == u"kind")
             m_ctx.source.kinds << row.value(1);
+        else if (kind == u"type")
+            m_ctx.source.types << row.value(1);
     }
     chooseCompression();
 }
@@ -69,6 +71,8 @@ QString SourceCheck::factsQuery(const QString &schema)
                "WHERE TABLE_SCHEMA = %1 AND ENGINE IS NOT NULL "
                "UNION SELECT 'kind', CONVERT(TABLE_TYPE USING utf8mb4), '', 0, 0, 0 FROM information_schema.TABLES "
                "WHERE TABLE_SCHEMA = %1 AND TABLE_TYPE NOT IN ('BASE TABLE', 'VIEW') "
+               "UNION SELECT 'type', CONVERT(DATA_TYPE USING utf8mb4), '', 0, 0, 0 FROM information_schema.COLUMNS "
+               "WHERE TABLE_SCHEMA = %1 AND DATA_TYPE IN ('uuid', 'inet4', 'inet6') "
                "UNION SELECT 'definer', CONVERT(DEFINER USING utf8mb4), '', 0, 0, 0 FROM information_schema.VIEWS "
                "WHERE TABLE_SCHEMA = %1 "
                "UNION SELECT 'definer', CONVERT(DEFINER USING utf8mb4), '', 0, 0, 0 FROM information_schema.ROUTINES "

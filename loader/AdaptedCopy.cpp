@@ -23,8 +23,8 @@ QByteArray clientText(const SqlStatement &s)
 
 }  // namespace
 
-bool writeAdaptedCopy(const QString &in, const QString &out, StatementAdapter &adapter, const QByteArray &database,
-                      bool keepSandbox, QString *error)
+bool writeAdaptedCopy(const QString &in, const QString &out, StatementAdapter &adapter,
+                      const QByteArray &database, bool keepSandbox, QString *error)
 {
     QFile source(in);
     if (!source.open(QIODevice::ReadOnly)) {

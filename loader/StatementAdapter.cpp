@@ -55,7 +55,7 @@ QByteArray backticked(const QByteArray &name)
 bool identChar(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$'
-           || (static_cast<unsigned char>(c) >= 0x80);
+        || (static_cast<unsigned char>(c) >= 0x80);
 }
 
 // Whether text at i (after blanks) goes on with a dot: the name before it qualifies another.
@@ -108,7 +108,7 @@ bool StatementAdapter::adapt(SqlStatement &s, const QByteArray &database)
     collations(s);
     invisible(s);
     const bool object = s.kind == K::CreateView || s.kind == K::CreateTrigger || s.kind == K::CreateRoutine
-                        || s.kind == K::CreateEvent;
+        || s.kind == K::CreateEvent;
     if (object) {
         ownName(s, database.isEmpty() ? m_rules.toDatabase : database);
         definer(s);
@@ -173,7 +173,8 @@ void StatementAdapter::collations(SqlStatement &s)
         std::lock_guard<std::mutex> hold(m_lock);
         m_collationsUsed[name] = closest;
     }
-    static const QRegularExpression encryption(QStringLiteral("\\s*/\\*!80016 DEFAULT ENCRYPTION='[YN]' \\*/"));
+    static const QRegularExpression encryption(
+        QStringLiteral("\\s*/\\*!80016 DEFAULT ENCRYPTION='[YN]' \\*/"));
     if (changed) {
         s.text = (out + text.mid(from)).toUtf8();
         noteChange(Change::Collation, s);
@@ -214,7 +215,8 @@ void StatementAdapter::ownName(SqlStatement &s, const QByteArray &to)
             while (end < t.size() && identChar(t[end]))
                 ++end;
         const QByteArray word = t.mid(i, end - i);
-        if ((c == '`' || (identChar(c) && qualifiable)) && c != '\'' && unquoted(word) == from && dotFollows(t, end)) {
+        if ((c == '`' || (identChar(c) && qualifiable)) && c != '\'' && unquoted(word) == from
+            && dotFollows(t, end)) {
             out += backticked(to);
             changed = true;
         } else {
@@ -235,7 +237,8 @@ void StatementAdapter::definer(SqlStatement &s)
     if (!s.text.contains("DEFINER"))
         return;
     static const QString part = QStringLiteral("(`(?:[^`]|``)*`|'(?:[^'\\\\]|\\\\.|'')*'|[A-Za-z0-9_$.%-]+)");
-    static const QRegularExpression named(QStringLiteral("DEFINER\\s*=\\s*") + part + QStringLiteral("\\s*@\\s*") + part);
+    static const QRegularExpression named(QStringLiteral("DEFINER\\s*=\\s*") + part
+                                          + QStringLiteral("\\s*@\\s*") + part);
     const QString text = QString::fromUtf8(s.text);
     const QRegularExpressionMatch m = named.match(text);
     if (!m.hasMatch())
@@ -260,7 +263,9 @@ void StatementAdapter::sqlMode(SqlStatement &s)
     // MySQL 8 removed the mode; older servers wrote it into every routine's sql_mode.
     if (!m_rules.mysql8 || s.kind != K::SessionSetting || !s.text.contains("NO_AUTO_CREATE_USER"))
         return;
-    s.text.replace("NO_AUTO_CREATE_USER,", "").replace(",NO_AUTO_CREATE_USER", "").replace("NO_AUTO_CREATE_USER", "");
+    s.text.replace("NO_AUTO_CREATE_USER,", "")
+        .replace(",NO_AUTO_CREATE_USER", "")
+        .replace("NO_AUTO_CREATE_USER", "");
     noteChange(Change::SqlMode, s);
 }
 
@@ -296,7 +301,9 @@ QStringList StatementAdapter::summary() const
     if (const int n = count(Change::Encryption))
         lines << QStringLiteral("적응: DEFAULT ENCRYPTION 옵션을 뺐습니다 (문장 %1개).").arg(n);
     if (const int n = count(Change::Invisible))
-        lines << QStringLiteral("적응: MySQL 8의 INVISIBLE 열을 MariaDB의 INVISIBLE 열로 만들었습니다 (문장 %1개).").arg(n);
+        lines << QStringLiteral(
+                     "적응: MySQL 8의 INVISIBLE 열을 MariaDB의 INVISIBLE 열로 만들었습니다 (문장 %1개).")
+                     .arg(n);
     if (const int n = count(Change::OwnName))
         lines << QStringLiteral("적응: 개체 본문의 DB 이름 %1을 %2(으)로 바꿨습니다 (문장 %3개).")
                      .arg(QString::fromUtf8(m_rules.fromDatabase), QString::fromUtf8(m_rules.toDatabase))
@@ -311,7 +318,8 @@ QStringList StatementAdapter::summary() const
                      .arg(names.join(QStringLiteral(", ")));
     }
     if (const int n = count(Change::SqlMode))
-        lines << QStringLiteral("적응: 루틴의 sql_mode에서 NO_AUTO_CREATE_USER를 뺐습니다 (문장 %1개).").arg(n);
+        lines
+            << QStringLiteral("적응: 루틴의 sql_mode에서 NO_AUTO_CREATE_USER를 뺐습니다 (문장 %1개).").arg(n);
     return lines;
 }
 

@@ -38,7 +38,7 @@ QByteArray closestCollation(const QByteArray &missing, const QSet<QByteArray> &p
 // of the file (a file loaded twice, as the swap does for its objects, counts once).
 class StatementAdapter {
 public:
-    explicit StatementAdapter(AdaptRules rules) : m_rules(std::move(rules)) {}
+    explicit StatementAdapter(AdaptRules rules) : m_rules(std::move(rules)) { }
 
     // false: the statement is not sent at all. database: the one the load goes into, which the
     // source's name becomes in object bodies (a staging database's own objects must read it);
@@ -62,8 +62,8 @@ private:
 
     AdaptRules m_rules;
     mutable std::mutex m_lock;
-    std::map<Change, std::set<qint64>> m_seen;           // the file offsets changed, by kind
-    std::map<QByteArray, QByteArray> m_collationsUsed;   // missing -> used instead
+    std::map<Change, std::set<qint64>> m_seen;          // the file offsets changed, by kind
+    std::map<QByteArray, QByteArray> m_collationsUsed;  // missing -> used instead
     std::set<QByteArray> m_definersUsed;
     std::set<QByteArray> m_definersKept;
 };

@@ -42,27 +42,29 @@ private slots:
         QTest::addColumn<QStringList>("engines");
         QTest::addColumn<QStringList>("kinds");
         QTest::addColumn<QStringList>("definers");
+        QTest::addColumn<QStringList>("types");
         QTest::addColumn<bool>("createDefiners");
         QTest::addColumn<QStringList>("planned");
         QTest::addColumn<QStringList>("refused");
         QTest::newRow("same kind, nothing to say")
             << false << QStringList{"utf8mb4_general_ci"} << QStringList{"InnoDB"} << QStringList() << QStringList{"dev@%"}
-            << false << QStringList() << QStringList();
+            << QStringList{"uuid"} << false << QStringList() << QStringList();
         QTest::newRow("MySQL 8 onto MariaDB")
             << false << QStringList{"utf8mb4_0900_ai_ci", "utf8mb4_general_ci"} << QStringList{"InnoDB"} << QStringList()
-            << QStringList{"app@%"} << false
+            << QStringList{"app@%"} << QStringList() << false
             << QStringList{"적응 예정: 콜레이션 utf8mb4_0900_ai_ci -> utf8mb4_uca1400_ai_ci",
                            "적응 예정: 정의자 'app'@'%' -> `dev`@`%`"}
             << QStringList();
         QTest::newRow("definer made locally")
-            << false << QStringList() << QStringList() << QStringList() << QStringList{"app@10.%"} << true
+            << false << QStringList() << QStringList() << QStringList() << QStringList{"app@10.%"} << QStringList() << true
             << QStringList{"적응 예정: 정의자 'app'@'10.%'을(를) 로컬에 잠긴 계정으로 만듭니다."} << QStringList();
         QTest::newRow("MariaDB onto MySQL 8")
             << true << QStringList{"utf8mb4_uca1400_ai_ci", "koi9_bin"} << QStringList{"InnoDB", "Aria"}
-            << QStringList{"SEQUENCE", "SYSTEM VERSIONED"} << QStringList{"root@localhost"} << false
+            << QStringList{"SEQUENCE", "SYSTEM VERSIONED"} << QStringList{"root@localhost"} << QStringList{"inet6"} << false
             << QStringList{"적응 예정: 콜레이션 utf8mb4_uca1400_ai_ci -> utf8mb4_0900_ai_ci"}
             << QStringList{"콜레이션 koi9_bin: 로컬 서버에 비슷한 것이 없습니다.", "엔진 Aria: 로컬 서버에 없습니다.",
-                           "개체 종류 SEQUENCE: 로컬 서버에 없습니다.", "개체 종류 SYSTEM VERSIONED: 로컬 서버에 없습니다."};
+                           "개체 종류 SEQUENCE: 로컬 서버에 없습니다.", "개체 종류 SYSTEM VERSIONED: 로컬 서버에 없습니다.",
+                           "열 형식 inet6: 로컬 서버에 없습니다."};
     }
     void unadaptable()
     {
@@ -71,6 +73,7 @@ private slots:
         QFETCH(QStringList, engines);
         QFETCH(QStringList, kinds);
         QFETCH(QStringList, definers);
+        QFETCH(QStringList, types);
         QFETCH(bool, createDefiners);
         QFETCH(QStringList, planned);
         QFETCH(QStringList, refused);
@@ -79,6 +82,7 @@ private slots:
         source.engines = engines;
         source.kinds = kinds;
         source.definers = definers;
+        source.types = types;
         CopyRequest request;
         request.user = "dev";
         request.definers = createDefiners ? CopyRequest::Definers::CreateLocked : CopyRequest::Definers::Rewrite;
