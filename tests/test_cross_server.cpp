@@ -190,8 +190,8 @@ private slots:
         r.stage[0] = r.stage[2] = false;
         const Outcome o = run(r);
         QVERIFY2(o.copied, qPrintable(o.messages.join('\n') + '\n' + o.log.join('\n')));
-        QVERIFY2(o.log.contains(QStringLiteral("mysql 클라이언트에는 로컬 서버에 맞춘 사본을 줍니다: ") + dumpDir()
-                                + "/pelsar_cl_2.sql.client"),
+        QVERIFY2(o.log.contains(QStringLiteral("mysql 클라이언트에는 로컬 서버에 맞춘 사본을 줍니다: ")
+                                + QDir::toNativeSeparators(dumpDir() + "/pelsar_cl_2.sql.client")),
                  qPrintable(o.log.join('\n')));
         QCOMPARE(TestServer::rows("SELECT TABLE_COLLATION FROM information_schema.TABLES WHERE TABLE_SCHEMA = 'pelsar_cl_dev'"),
                  QStringList{"utf8mb4_uca1400_ai_ci"});
