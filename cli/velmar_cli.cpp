@@ -78,16 +78,17 @@ struct Options {
     QCommandLineOption yes{QStringLiteral("yes"), QStringLiteral("Answer Yes to every question.")};
     QCommandLineOption endSessions{QStringLiteral("end-sessions"), QStringLiteral("End (KILL) other connections that use the local database when it is to be dropped, instead of asking to wait for them.")};
     QCommandLineOption workFolder{QStringLiteral("work-folder"), QStringLiteral("Folder whose dump/ subfolder holds the dump files (default: the program's folder)."), QStringLiteral("folder")};
+    QCommandLineOption definers{QStringLiteral("definers"), QStringLiteral("Definers of views, triggers and routines that the local server lacks: rewrite (to the granted account, the default) or create (as locked local accounts with the copy's rights)."), QStringLiteral("rewrite|create")};
     QCommandLineOption importConnections{QStringLiteral("import-connections"), QStringLiteral("Connections that load the dump into the local server (default: chosen for this machine)."), QStringLiteral("n")};
 
     QList<QCommandLineOption> valued() const
     {
-        return {host, db, user, option, newDb, newUser, fkPath, stages, workFolder, importConnections};
+        return {host, db, user, option, newDb, newUser, fkPath, stages, workFolder, importConnections, definers};
     }
     QList<QCommandLineOption> all() const
     {
         return {host, db, user, option, newDb, newUser, fk, noFk, fkPath, dropExisting, askBeforeDrop,
-                ordUser, noOrdUser, stages, yes, endSessions, workFolder, importConnections};
+                ordUser, noOrdUser, stages, yes, endSessions, workFolder, importConnections, definers};
     }
 };
 
@@ -159,6 +160,15 @@ CopyRequest requestFrom(const QCommandLineParser &parser, const Options &o)
         if (!number || request.importConnections < 1 || request.importConnections > 16)
             refuseUsage(QStringLiteral("--import-connections는 1부터 16까지의 수입니다: ")
                         + parser.value(o.importConnections));
+    }
+    if (parser.isSet(o.definers)) {
+        const QString how = parser.value(o.definers).trimmed();
+        if (how == u"rewrite")
+            request.definers = CopyRequest::Definers::Rewrite;
+        else if (how == u"create")
+            request.definers = CopyRequest::Definers::CreateLocked;
+        else
+            refuseUsage(QStringLiteral("--definers는 rewrite 또는 create입니다: ") + parser.value(o.definers));
     }
     // Ending other connections is never an answer of --yes: only this option says it.
     request.otherSessions = parser.isSet(o.endSessions) ? CopyRequest::OtherSessions::End

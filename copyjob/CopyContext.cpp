@@ -111,6 +111,7 @@ LoadOptions CopyContext::loadOptions()
     LoadOptions options;
     options.connections = request.importConnections > 0 ? request.importConnections : defaultImportConnections();
     options.cancel = &cancel;
+    options.adapter = adapter;
     QElapsedTimer clock;
     clock.start();
     options.progress = [this, clock](qint64 done, qint64 total) { report(CopyStage::Import, done, total, clock); };

@@ -5,6 +5,7 @@
 #include "modMySQL_Func_lite.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -35,6 +36,23 @@ struct SourceFacts {
     // for the protocol's compression.
     QString linkLine;
     bool compress = false;
+    // The server and what the database uses that another server may lack, when read.
+    QString version;                  // "10.11.6-MariaDB (mariadb.org binary distribution)"
+    QStringList collations;           // of the database, its tables, columns and objects
+    QStringList engines;
+    QStringList definers;             // "user@host", as information_schema writes them
+    QStringList kinds;                // table types besides tables and views (SEQUENCE, ...)
+    QStringList types;                // MariaDB's own column types in use (uuid, inet4, inet6)
+};
+
+// What the local server is and has, read before anything is dropped or loaded.
+struct LocalFacts {
+    QString version;
+    bool mariadb = false;
+    bool mysql8 = false;  // MySQL 8 or later
+    QSet<QByteArray> collations;
+    QSet<QByteArray> engines;    // upper case
+    QSet<QByteArray> accounts;   // "user@host"
 };
 
 // The administrator account of the local and source servers, and the password every granted
@@ -62,6 +80,9 @@ public:
     // Why the copy stopped when no message box said it (a question answered No).
     QString stopReason;
     SourceFacts source;
+    LocalFacts local;
+    // The changes the load makes on the way (none until the server check has built it).
+    std::shared_ptr<load::StatementAdapter> adapter;
     TargetDecision target = TargetDecision::LoadNew;
 
     std::function<void(CopyStage)> stageStarted;

@@ -8,8 +8,10 @@
 #include "ImportStage.h"
 #include "LocalServer.h"
 #include "Messenger.h"
+#include "ObjectCheck.h"
 #include "RaisedError.h"
 #include "RewriteStage.h"
+#include "ServerCheck.h"
 #include "SourceCheck.h"
 #include "TargetCheck.h"
 
@@ -94,16 +96,23 @@ bool CopyJob::runStages()
     QElapsedTimer clock;
     clock.start();
     m_ctx.source = SourceFacts();
+    m_ctx.local = LocalFacts();
+    m_ctx.adapter.reset();
     m_ctx.target = TargetDecision::LoadNew;
     if (!goesOn(true))
         return false;
     m_ctx.settleDumpFolder();
     std::vector<std::unique_ptr<QLockFile>> locks;
-    if (!claimFiles(locks) || (r.stage[0] && !checkSource()) || (r.stage[1] && !checkTarget()))
+    if (!claimFiles(locks) || (r.stage[0] && !checkSource())
+        || (r.stage[1] && (!runStep(CopyStage::CheckTarget, QString(), [this] { return ServerCheck(m_ctx).run(); })
+                           || !checkTarget())))
         return false;
     if (importCanFollowDump() ? !runFollowed() : !runSeparately())
         return false;
     if (r.stage[2] && !runStep(CopyStage::Grants, QString(), [this] { return GrantStage(m_ctx).run(); }))
+        return false;
+    // After the grants: a definer may be the granted account.
+    if (r.stage[1] && !runStep(CopyStage::Import, QString(), [this] { return ObjectCheck(m_ctx).run(); }))
         return false;
 
     if (!goesOn(true))

@@ -37,6 +37,12 @@ struct CopyRequest {
     enum class OtherSessions { AskWaitOrEnd, AskWait, End };
     OtherSessions otherSessions = OtherSessions::AskWaitOrEnd;
 
+    // What becomes of a view's, trigger's or routine's definer that the local server lacks: the
+    // account the copy grants takes its place (nothing is left on the server beyond the copy and
+    // its grants), or it is made locally, locked, with the rights of the copy.
+    enum class Definers { Rewrite, CreateLocked };
+    Definers definers = Definers::Rewrite;
+
     // Connections that load the dump into the local server; 0: the loader's default.
     int importConnections = 0;
 

@@ -1,5 +1,6 @@
 #include "ImportStage.h"
 
+#include "AdaptedCopy.h"
 #include "Attempt.h"
 #include "ClientPrograms.h"
 #include "FollowedCopy.h"
@@ -8,7 +9,9 @@
 #include "RaisedError.h"
 #include "StagedReplace.h"
 #include "StagedSwap.h"
+#include "StatementAdapter.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 
@@ -118,11 +121,26 @@ bool ImportStage::settle(const LoadResult &r, const QString &file, const QString
             if (m_ctx.isCancelled() || !createDatabase(m_ctx, m_into))
                 return false;
         }
-        return runClient(m_ctx, file, m_into, CopyStage::Import, false);
+        return clientLoad(file);
     case LoadResult::Outcome::Failed:
         break;
     }
     throw RaisedError(r.errorNumber ? qint32(r.errorNumber) : 1, clientProgramName(), r.message);
+}
+
+bool ImportStage::clientLoad(const QString &file)
+{
+    if (!m_ctx.adapter)
+        return runClient(m_ctx, file, m_into, CopyStage::Import, false);
+    // The dump stays as written; the client reads a copy with the load's changes, which MySQL's
+    // client also takes without MariaDB's sandbox line.
+    const QString adapted = file + QStringLiteral(".client");
+    const auto removeCopy = qScopeGuard([&] { QFile::remove(adapted); });
+    QString error;
+    if (!load::writeAdaptedCopy(file, adapted, *m_ctx.adapter, m_into.toUtf8(), m_ctx.local.mariadb, &error))
+        throw RaisedError(1, clientProgramName(), QStringLiteral("%1: %2").arg(adapted, error));
+    messenger().addLog(QStringLiteral("mysql 클라이언트에는 로컬 서버에 맞춘 사본을 줍니다: ") + adapted);
+    return runClient(m_ctx, adapted, m_into, CopyStage::Import, false);
 }
 
 bool ImportStage::roomBesideOld(qint64 bytes, bool &replacing)

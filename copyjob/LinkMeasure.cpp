@@ -46,10 +46,15 @@ std::optional<LinkFacts> measureLink()
             return std::nullopt;
         rtt = std::min(rtt, s);
     }
-    // One MiB first: a slow link says so at once; a fast one is timed on five more.
+    const auto rate = [rtt](int mebibytes, double seconds) {
+        return double(mebibytes) / std::max(seconds - rtt, 1e-6) * double(kMiB) / 1e6;
+    };
+    // One MiB first. Well below the threshold it decides alone (on a slow link more would cost
+    // seconds); near or above it, where the round trip and the connection's start weigh on one
+    // MiB, five more decide.
     int mebibytes = 1;
     double s = timed(rowsOf(1));
-    if (s >= 0 && s < 0.2) {
+    if (s >= 0 && rate(1, s) >= kCompressBelowMBps / 2) {
         mebibytes = 5;
         s = timed(rowsOf(5));
     }
@@ -57,7 +62,7 @@ std::optional<LinkFacts> measureLink()
         return std::nullopt;
     LinkFacts link;
     link.roundTripMs = rtt * 1000.0;
-    link.megabytesPerSecond = double(mebibytes) / std::max(s - rtt, 1e-6) * double(kMiB) / 1e6;
+    link.megabytesPerSecond = rate(mebibytes, s);
     return link;
 }
 

@@ -95,6 +95,8 @@ CopyRequest rememberedRequest()
     r.onOrdUser = settingAsNumber(GetConfig(cfgOnOrdUser)) != 0;
     r.newDB = GetConfig(cfgNewDB);
     r.newUser = GetConfig(cfgNewUser);
+    r.definers = settingAsNumber(GetConfig(cfgDefinerLocal)) != 0 ? CopyRequest::Definers::CreateLocked
+                                                                  : CopyRequest::Definers::Rewrite;
     return r;
 }
 

@@ -36,13 +36,14 @@ inline constexpr SettingKey kConfigKeys[] = {
     {u"OnOrdUser", u"0"},
     {u"NewDB", u""},
     {u"NewUser", u""},
+    {u"DefinerLocal", u"0"},
 };
 inline const QString kConfigSection = QStringLiteral("Config");
 
 // Indexes into kConfigKeys.
 enum ConfigKey : int {
     cfgHost, cfgSrcDB, cfgSrcUser, cfgDumpOption, cfgForeign,
-    cfgForeignPath, cfgExistDBDel, cfgOnOrdUser, cfgNewDB, cfgNewUser,
+    cfgForeignPath, cfgExistDBDel, cfgOnOrdUser, cfgNewDB, cfgNewUser, cfgDefinerLocal,
 };
 QString configKeyName(int key);
 // The remembered value of one of the ten fields, or its default when none is stored.

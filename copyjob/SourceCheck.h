@@ -15,6 +15,8 @@ public:
 
 private:
     void readFacts(const QString &dbName);
+    static QString factsQuery(const QString &schema);
+    void readSizes(const QStringList &row);
     // For a source elsewhere, when the dump options leave it open: measures the link and decides
     // whether the dump compresses.
     void chooseCompression();

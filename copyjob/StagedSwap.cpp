@@ -88,6 +88,7 @@ bool StagedSwap::replace(const QString &staging, bool replacing)
     LoadOptions objects;
     objects.connections = 1;
     objects.filter = isObjectStatement;
+    objects.adapter = m_ctx.adapter;
     const LoadResult r = loadSqlFile(m_ctx.editedFilePath(), m_ctx.localTarget(m_ctx.NewDBName()), objects);
     if (r.outcome != LoadResult::Outcome::Loaded)
         throw RaisedError(r.errorNumber ? qint32(r.errorNumber) : 1, clientProgramName(), r.message);

@@ -242,6 +242,9 @@ void FrmMain::buildControls()
     txtField[2] = lineEdit(Frame4, QStringLiteral("txtField(2)"), twRect(1260, 1665, 1995, 285));
     Label1[1] = label(Frame4, QStringLiteral("Label1(1)"), QStringLiteral("(공란시 기본처리)"),
                       twRect(3330, 1710, 1470, 180));
+    // Off: a definer the local server lacks becomes the granted account.
+    chkDefiner = checkBox(Frame4, QStringLiteral("chkDefiner"), QStringLiteral("로컬에 없는 정의자 계정을 잠긴 계정으로 생성"),
+                          twRect(315, 840, 4155, 195));
 
     cmdCopy = new QPushButton(QStringLiteral("복사"), this);
     cmdCopy->setObjectName(QStringLiteral("cmdCopy"));
@@ -285,7 +288,7 @@ void FrmMain::buildControls()
     const QWidget *tabOrder[] = {
         cmbField[0], cmbField[1], txtField[0], txtField[1], txtField[3], txtField[2],
         cmdCopy,     chkWork[0],  chkWork[1],  chkWork[2],  cmdChkAll,   chkField[0],
-        cmdClose,    chkField[1], chkField[2], txtField[4], cmdCancel,
+        cmdClose,    chkField[1], chkField[2], chkDefiner, txtField[4], cmdCancel,
     };
     for (size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(const_cast<QWidget *>(tabOrder[i - 1]), const_cast<QWidget *>(tabOrder[i]));
@@ -301,6 +304,10 @@ void FrmMain::buildControls()
     }
     for (int i = 0; i < 3; ++i)
         connect(chkField[i], &QCheckBox::toggled, this, [this, i] { chkField_Click(i); });
+    connect(chkDefiner, &QCheckBox::toggled, this, [this](bool on) {
+        if (isVisible())
+            SaveSetting(kConfigSection, configKeyName(cfgDefinerLocal), on ? QStringLiteral("1") : QStringLiteral("0"));
+    });
     connect(cmdCopy, &QPushButton::clicked, this, &FrmMain::cmdCopy_Click);
     connect(cmdClose, &QPushButton::clicked, this, &FrmMain::cmdClose_Click);
     connect(cmdChkAll, &QPushButton::clicked, this, &FrmMain::cmdChkAll_Click);
@@ -328,6 +335,7 @@ void FrmMain::Form_Load()
     txtField[4]->setText(remembered.foreignPath);
     chkField[1]->setChecked(remembered.existDBDel);
     chkField[2]->setChecked(remembered.onOrdUser);
+    chkDefiner->setChecked(remembered.definers == CopyRequest::Definers::CreateLocked);
     txtField[3]->setText(remembered.newDB);
     txtField[2]->setText(remembered.newUser);
     for (QCheckBox *stage : chkWork)
@@ -436,6 +444,7 @@ CopyRequest FrmMain::copyRequest() const
     r.foreign = chkField[0]->isChecked();
     r.existDBDel = chkField[1]->isChecked();
     r.onOrdUser = chkField[2]->isChecked();
+    r.definers = chkDefiner->isChecked() ? CopyRequest::Definers::CreateLocked : CopyRequest::Definers::Rewrite;
     for (int i = 0; i < 3; ++i)
         r.stage[i] = chkWork[i]->isChecked();
     r.programFolder = m_programFolder;

@@ -10,6 +10,9 @@ namespace velmar {
 
 class GrowingFile;
 struct SqlStatement;
+namespace load {
+class StatementAdapter;
+}
 
 // The server and database a file is loaded into. host "localhost" is the Unix socket the client
 // library finds itself (MYSQL_UNIX_PORT); "name:port" and "[v6]:port" go over TCP.
@@ -33,6 +36,9 @@ struct LoadOptions {
     // the written end until the writing has ended (a failed writing fails the load). Its size
     // reaches progress as -1 until then.
     std::shared_ptr<GrowingFile> growing;
+    // When set, every statement passes through it on its way to the server: what the local server
+    // would refuse of another server's dump is changed or left out there.
+    std::shared_ptr<load::StatementAdapter> adapter;
 };
 
 struct LoadResult {

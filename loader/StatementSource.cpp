@@ -3,6 +3,7 @@
 #include "DeferredKeys.h"
 #include "GrowingFile.h"
 #include "LoadStop.h"
+#include "StatementAdapter.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -73,6 +74,17 @@ void StatementSource::setServer(unsigned long version, const QByteArray &default
     m_defaultEngine = defaultEngine;
     m_reader = std::make_unique<SqlStatementReader>(m_file.get());
     m_reader->setServerVersion(version);
+}
+
+bool StatementSource::next(SqlStatement &s)
+{
+    // A statement the adapter leaves out is passed over like a comment: the progress still counts
+    // its bytes, from the next statement's end.
+    while (m_reader->next(s)) {
+        if (!m_options.adapter || m_options.adapter->adapt(s, m_database.toUtf8()))
+            return true;
+    }
+    return false;
 }
 
 qint64 StatementSource::total() const

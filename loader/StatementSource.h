@@ -70,7 +70,7 @@ public:
     // The server's version decides how executable comments classify; its default engine, which
     // tables are transactional.
     void setServer(unsigned long version, const QByteArray &defaultEngine);
-    bool next(SqlStatement &s) { return m_reader->next(s); }
+    bool next(SqlStatement &s);
     QString error() const { return m_reader->error(); }
     const QString &path() const { return m_path; }
     // The file's size; -1 while a growing file is still being written.

@@ -146,6 +146,8 @@ private slots:
                                                       << "작업범위가 선택되지 않았습니다.\n";
         QTest::newRow("no connections") << QStringList{"--host", "h", "--import-connections", "0"}
                                         << "--import-connections는 1부터 16까지의 수입니다: 0\n" + hint;
+        QTest::newRow("unknown definer choice") << QStringList{"--host", "h", "--definers", "keep"}
+                                                << "--definers는 rewrite 또는 create입니다: keep\n" + hint;
         QTest::newRow("source is target")
             << QStringList{"--host", "127.0.0.1", "--db", "dorvik_", "--user", "cli", "--new-db", "dorvik_cli", "--no-fk"}
             << "원본 DB(dorvik_cli)가 로컬 서버에 있으므로 New DB는 다른 이름으로 반드시 입력되어야 합니다.\n";

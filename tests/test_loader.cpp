@@ -338,7 +338,7 @@ private slots:
             TestServer::exec(QStringLiteral("SET GLOBAL local_infile = 0"));
         const auto restore = qScopeGuard([] { TestServer::exec(QStringLiteral("SET GLOBAL local_infile = 1")); });
         recreate(QStringLiteral("lwload"));
-        const LoadResult r = loadSqlFile(path, target(QStringLiteral("lwload")), LoadOptions{3, nullptr, {}, {}, {}});
+        const LoadResult r = loadSqlFile(path, target(QStringLiteral("lwload")), LoadOptions{3, nullptr, {}, {}, {}, {}});
         QVERIFY2(r.outcome == LoadResult::Outcome::Loaded, qPrintable(r.message));
         QCOMPARE(r.asData, asData);
         const QString rows = QStringLiteral("SELECT id, HEX(s) FROM `%1`.w ORDER BY id");

@@ -487,6 +487,23 @@ private slots:
         QVERIFY(w.txtField[4]->isEnabled());
     }
 
+    // The definer box is remembered like the other option boxes and reaches the copy request.
+    void definerBoxSavesAndRestores()
+    {
+        {
+            ShownWindow s;
+            QVERIFY(s.ready());
+            QVERIFY(!s.w.chkDefiner->isChecked());
+            QCOMPARE(s.w.copyRequest().definers, CopyRequest::Definers::Rewrite);
+            QTest::mouseClick(s.w.chkDefiner, Qt::LeftButton);
+            QCOMPARE(stored("DefinerLocal"), QString("1"));
+            QCOMPARE(s.w.copyRequest().definers, CopyRequest::Definers::CreateLocked);
+        }
+        ShownWindow again;
+        QVERIFY(again.ready());
+        QVERIFY(again.w.chkDefiner->isChecked());
+    }
+
     void pickedItemSavesAtOnce_data()
     {
         QTest::addColumn<int>("combo");
@@ -578,14 +595,14 @@ private slots:
         FrmMain &w = s.w;
         QVERIFY(s.ready());
         QStringList order{focusName(&w)};
-        for (int i = 0; i < 16; ++i) {
+        for (int i = 0; i < 17; ++i) {
             QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
             order << focusName(&w);
         }
         QCOMPARE(order, (QStringList{"cmbField(0)", "cmbField(1)", "txtField(0)", "txtField(1)",
                                      "txtField(3)", "txtField(2)", "cmdCopy", "chkWork(0)", "chkWork(1)",
                                      "chkWork(2)", "cmdChkAll", "chkField(0)", "cmdClose", "chkField(1)",
-                                     "chkField(2)", "txtField(4)", "cmbField(0)"}));
+                                     "chkField(2)", "chkDefiner", "txtField(4)", "cmbField(0)"}));
     }
 
     void accessKeysReachTheFields_data()
