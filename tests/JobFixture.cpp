@@ -1,5 +1,6 @@
 #include "JobFixture.h"
 
+#include "RecordingMessenger.h"
 #include "TestServer.h"
 
 #include <QTest>
@@ -116,6 +117,26 @@ CopyRequest JobFixture::request(const QString &folder, const QString &prefix, co
     r.foreign = false;
     r.programFolder = folder;
     return r;
+}
+
+CopyOutcome JobFixture::run(const CopyRequest &r, const std::function<void(CopyJob &)> &hook)
+{
+    RecordingMessenger rec;
+    rec.answer({Answer::Yes});
+    CopyJob job(r);
+    if (hook)
+        hook(job);
+    CopyOutcome o;
+    o.copied = job.ProcCopy();
+    o.log = rec.logEntries();
+    o.messages = rec.messageTexts();
+    return o;
+}
+
+void JobFixture::exec(const QString &sql)
+{
+    const QString error = TestServer::exec(sql);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 }  // namespace velmar::test

@@ -7,7 +7,16 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
+
 namespace velmar::test {
+
+// What a copy run by JobFixture::run ended with.
+struct CopyOutcome {
+    bool copied = false;
+    QStringList log;
+    QStringList messages;
+};
 
 // Databases and folders for copies against the test server.
 struct JobFixture {
@@ -28,6 +37,10 @@ struct JobFixture {
     // A request for a copy from the test server onto itself, working in folder.
     static CopyRequest request(const QString &folder, const QString &prefix, const QString &user,
                                const QString &newDB);
+    // Runs a copy, answering Yes to every question; hook sees the job first.
+    static CopyOutcome run(const CopyRequest &r, const std::function<void(CopyJob &)> &hook = {});
+    // Runs statements on the test server; an error fails the test.
+    static void exec(const QString &sql);
 };
 
 }  // namespace velmar::test

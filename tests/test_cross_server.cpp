@@ -19,31 +19,7 @@ using namespace velmar::test;
 
 namespace {
 
-struct Outcome {
-    bool copied = false;
-    QStringList log;
-    QStringList messages;
-};
-
-Outcome run(const CopyRequest &r, const std::function<void(CopyJob &)> &hook = {})
-{
-    RecordingMessenger rec;
-    rec.answer({Answer::Yes});
-    CopyJob job(r);
-    if (hook)
-        hook(job);
-    Outcome o;
-    o.copied = job.ProcCopy();
-    o.log = rec.logEntries();
-    o.messages = rec.messageTexts();
-    return o;
-}
-
-void exec(const QString &sql)
-{
-    const QString error = TestServer::exec(sql);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-}
+using Outcome = CopyOutcome;
 
 }  // namespace
 
@@ -74,13 +50,13 @@ private slots:
     {
         QFile::remove(dumpDir() + "/pelsar_m8_2.sql");
         QVERIFY(QFile::copy(QStringLiteral(VELMAR_TEST_DATA_DIR "/mysql8_dump.sql"), dumpDir() + "/pelsar_m8_2.sql"));
-        exec("DROP DATABASE IF EXISTS pelsar_m8_dev; DROP DATABASE IF EXISTS pelsar_m8; CREATE DATABASE pelsar_m8;"
+        JobFixture::exec("DROP DATABASE IF EXISTS pelsar_m8_dev; DROP DATABASE IF EXISTS pelsar_m8; CREATE DATABASE pelsar_m8;"
              "CREATE TABLE pelsar_m8.t (id INT PRIMARY KEY, name VARCHAR(20)); INSERT INTO pelsar_m8.t VALUES (1, 'original')");
         const QString gtidBefore = TestServer::value("SELECT @@GLOBAL.gtid_slave_pos");
         CopyRequest r = JobFixture::request(m_work, "pelsar_", "m8", "pelsar_m8_dev");
         r.newUser = "m8dev";
         r.stage[0] = false;
-        const Outcome o = run(r);
+        const Outcome o = JobFixture::run(r);
         QVERIFY2(o.copied, qPrintable(o.messages.join('\n') + '\n' + o.log.join('\n')));
         const QStringList said{
             QStringLiteral("적응: SET @@GLOBAL.GTID_PURGED 문장 1개를 보내지 않았습니다."),
@@ -112,7 +88,7 @@ private slots:
         QCOMPARE(o.messages, QStringList{"복사완료"});
         // The file stays as written.
         QCOMPARE(fileContent(dumpDir() + "/pelsar_m8_2.sql"), fileContent(QStringLiteral(VELMAR_TEST_DATA_DIR "/mysql8_dump.sql")));
-        exec("DROP DATABASE pelsar_m8_dev; DROP DATABASE pelsar_m8");
+        JobFixture::exec("DROP DATABASE pelsar_m8_dev; DROP DATABASE pelsar_m8");
         JobFixture::dropUser("m8dev");
     }
 
@@ -136,7 +112,7 @@ private slots:
         QFETCH(int, mode);
         QFETCH(QString, planned);
         QFETCH(QString, definer);
-        exec("DROP USER IF EXISTS 'ghost'@'%'; DROP DATABASE IF EXISTS pelsar_dfx_dev; DROP DATABASE IF EXISTS pelsar_dfx;"
+        JobFixture::exec("DROP USER IF EXISTS 'ghost'@'%'; DROP DATABASE IF EXISTS pelsar_dfx_dev; DROP DATABASE IF EXISTS pelsar_dfx;"
              "CREATE DATABASE pelsar_dfx; USE pelsar_dfx; CREATE TABLE t (id INT PRIMARY KEY, name VARCHAR(20));"
              "INSERT INTO t VALUES (1, 'source'); CREATE USER 'ghost'@'%';"
              "CREATE DEFINER='ghost'@'%' SQL SECURITY DEFINER VIEW v AS SELECT pelsar_dfx.t.name FROM pelsar_dfx.t;"
@@ -148,7 +124,7 @@ private slots:
         // One server is both sides: the definer is missing while the pre-flight reads the local
         // accounts, there while the dump program reads the source, and gone again once the load is in.
         int checks = 0;
-        const Outcome o = run(r, [&checks](CopyJob &job) {
+        const Outcome o = JobFixture::run(r, [&checks](CopyJob &job) {
             QObject::connect(&job, &CopyJob::stageStarted, &job, [&checks](CopyStage s) {
                 if (s == CopyStage::CheckTarget && ++checks == 2)
                     TestServer::exec("CREATE USER 'ghost'@'%'");
@@ -159,7 +135,7 @@ private slots:
         QVERIFY2(o.copied, qPrintable(o.messages.join('\n') + '\n' + o.log.join('\n')));
         QVERIFY2(o.log.contains(planned), qPrintable(o.log.join('\n')));
         QVERIFY(o.log.indexOf(planned) < o.log.indexOf("Dump..."));
-        exec("UPDATE pelsar_dfx_dev.t SET name = 'copy'");
+        JobFixture::exec("UPDATE pelsar_dfx_dev.t SET name = 'copy'");
         QCOMPARE(TestServer::rows("SELECT name FROM pelsar_dfx_dev.v"), QStringList{"copy"});
         QCOMPARE(TestServer::rows("SELECT DEFINER FROM information_schema.VIEWS WHERE TABLE_SCHEMA = 'pelsar_dfx_dev' "
                                   "UNION ALL SELECT DEFINER FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA = 'pelsar_dfx_dev'"),
@@ -167,7 +143,7 @@ private slots:
         QCOMPARE(TestServer::rows("SELECT JSON_VALUE(Priv, '$.account_locked') FROM mysql.global_priv WHERE User = 'ghost'"),
                  mode == int(CopyRequest::Definers::CreateLocked) ? QStringList{"1"} : QStringList());
         QCOMPARE(o.messages, QStringList{"복사완료"});
-        exec("DROP USER IF EXISTS 'ghost'@'%'; DROP DATABASE pelsar_dfx_dev; DROP DATABASE pelsar_dfx");
+        JobFixture::exec("DROP USER IF EXISTS 'ghost'@'%'; DROP DATABASE pelsar_dfx_dev; DROP DATABASE pelsar_dfx");
         JobFixture::dropUser("dfdev");
     }
 
@@ -175,7 +151,7 @@ private slots:
     // copy with the load's changes; the dump file stays as it was.
     void clientLoadsAdaptedCopy()
     {
-        exec("DROP DATABASE IF EXISTS pelsar_cl_dev");
+        JobFixture::exec("DROP DATABASE IF EXISTS pelsar_cl_dev");
         const QByteArray dump = "SET @@GLOBAL.GTID_PURGED=/*!80000 '+'*/ '3e11fa47-71ca-11e1-9e33-c80aa9429562:1-5';\n"
                                 "SET @@SESSION.SQL_LOG_BIN= 0;\n"
                                 "charset utf8mb4\n"
@@ -188,7 +164,7 @@ private slots:
         writeFile(dumpDir() + "/pelsar_cl_2.sql", dump);
         CopyRequest r = JobFixture::request(m_work, "pelsar_", "cl", "pelsar_cl_dev");
         r.stage[0] = r.stage[2] = false;
-        const Outcome o = run(r);
+        const Outcome o = JobFixture::run(r);
         QVERIFY2(o.copied, qPrintable(o.messages.join('\n') + '\n' + o.log.join('\n')));
         QVERIFY2(o.log.contains(QStringLiteral("mysql 클라이언트에는 로컬 서버에 맞춘 사본을 줍니다: ")
                                 + QDir::toNativeSeparators(dumpDir() + "/pelsar_cl_2.sql.client")),
@@ -201,14 +177,14 @@ private slots:
                  QStringList{"root@localhost\tbegin select count(*) from `pelsar_cl_dev`.t; end"});
         QCOMPARE(fileContent(dumpDir() + "/pelsar_cl_2.sql"), dump);
         QVERIFY(!QFile::exists(dumpDir() + "/pelsar_cl_2.sql.client"));
-        exec("DROP DATABASE pelsar_cl_dev");
+        JobFixture::exec("DROP DATABASE pelsar_cl_dev");
     }
 
     // A view that no longer works once the copy is in is named, and the copy does not end in
     // "복사완료".
     void brokenViewStopsCopy()
     {
-        exec("DROP DATABASE IF EXISTS pelsar_bv_dev; DROP DATABASE IF EXISTS pelsar_aux; CREATE DATABASE pelsar_aux;"
+        JobFixture::exec("DROP DATABASE IF EXISTS pelsar_bv_dev; DROP DATABASE IF EXISTS pelsar_aux; CREATE DATABASE pelsar_aux;"
              "CREATE TABLE pelsar_aux.a (x INT)");
         writeFile(dumpDir() + "/pelsar_bv_2.sql",
                   "CREATE TABLE `t` (`id` int);\n"
@@ -218,7 +194,7 @@ private slots:
         r.stage[0] = false;
         r.newUser = "bvdev";
         // The other database goes once the load is in, before the check.
-        const Outcome o = run(r, [](CopyJob &job) {
+        const Outcome o = JobFixture::run(r, [](CopyJob &job) {
             QObject::connect(&job, &CopyJob::stageStarted, &job, [](CopyStage s) {
                 if (s == CopyStage::Grants)
                     TestServer::exec("DROP DATABASE pelsar_aux");
@@ -230,7 +206,7 @@ private slots:
                                            "column(s) or function(s) or definer/invoker of view lack rights to use them");
         QCOMPARE(o.messages, QStringList{box});
         QCOMPARE(o.log.last(), QStringLiteral("복사 중단: ") + box);
-        exec("DROP DATABASE IF EXISTS pelsar_bv_dev");
+        JobFixture::exec("DROP DATABASE IF EXISTS pelsar_bv_dev");
         JobFixture::dropUser("bvdev");
     }
 };

@@ -21,32 +21,7 @@ using namespace velmar::test;
 
 namespace {
 
-struct Outcome {
-    bool copied = false;
-    QStringList log;
-    QStringList messages;
-};
-
-// Runs a copy, answering Yes to the question whether to replace; hook sees the job first.
-Outcome run(const CopyRequest &r, const std::function<void(CopyJob &)> &hook = {})
-{
-    RecordingMessenger rec;
-    rec.answer({Answer::Yes});
-    CopyJob job(r);
-    if (hook)
-        hook(job);
-    Outcome o;
-    o.copied = job.ProcCopy();
-    o.log = rec.logEntries();
-    o.messages = rec.messageTexts();
-    return o;
-}
-
-void exec(const QString &sql)
-{
-    const QString error = TestServer::exec(sql);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-}
+using Outcome = CopyOutcome;
 
 // Every definition, checksum and AUTO_INCREMENT of a database, its character set and its foreign
 // keys, one "what<TAB>text" line each, with the database's own name written "<db>".
@@ -104,7 +79,7 @@ QStringList stagingLeft()
 // name the new copy also has, a table, view, trigger, procedure and event of its own.
 void createOldDatabase(const QString &name)
 {
-    exec("DROP DATABASE IF EXISTS " + name + "; CREATE DATABASE " + name + " CHARACTER SET latin1;"
+    JobFixture::exec("DROP DATABASE IF EXISTS " + name + "; CREATE DATABASE " + name + " CHARACTER SET latin1;"
          "USE " + name + ";"
          "CREATE TABLE customers (id INT PRIMARY KEY, legacy VARCHAR(20));"
          "INSERT INTO customers SELECT seq, CONCAT('old ', seq) FROM seq_1_to_50;"
@@ -156,7 +131,7 @@ private slots:
     // and both like the source: nothing of the old database and no staging database remain.
     void replacedEqualsDirectLoad()
     {
-        exec("DROP DATABASE IF EXISTS pelsar_eq;"
+        JobFixture::exec("DROP DATABASE IF EXISTS pelsar_eq;"
              "CREATE DATABASE pelsar_eq CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci; USE pelsar_eq;"
              "CREATE TABLE customers (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(50) NOT NULL);"
              "INSERT INTO customers (name) SELECT CONCAT('고객 ', seq, ' 홍길동') FROM seq_1_to_300;"
@@ -189,11 +164,11 @@ private slots:
         CopyRequest r = JobFixture::request(m_work, "pelsar_", "eq", "eqdirect");
         r.dumpOption = "-q -e --routines --events";
         r.newUser = "eqdirect";
-        const Outcome direct = run(r);
+        const Outcome direct = JobFixture::run(r);
         QVERIFY(direct.copied);
         QCOMPARE(direct.messages, QStringList{"복사완료"});
         r.newDB = r.newUser = "eqreplaced";
-        const Outcome replaced = run(r);
+        const Outcome replaced = JobFixture::run(r);
         QVERIFY(replaced.copied);
         QCOMPARE(replaced.messages.value(1), QString("복사완료"));
         QCOMPARE(replaced.log.count("Local DB삭제:eqreplaced"), 1);
@@ -212,7 +187,7 @@ private slots:
         QCOMPARE(stagingLeft(), QStringList{});
 
         // The procedure, the trigger on the moved table and the function work in the final database.
-        exec("CALL eqreplaced.add_order(7, 1000)");
+        JobFixture::exec("CALL eqreplaced.add_order(7, 1000)");
         QCOMPARE(TestServer::value("SELECT memo FROM eqreplaced.orders ORDER BY id DESC LIMIT 1"),
                  QString("자동 메모"));
         QCOMPARE(TestServer::value("SELECT eqreplaced.customer_total(7) - pelsar_eq.customer_total(7)"),
@@ -265,7 +240,7 @@ private slots:
         r.foreignPath = m_work;
 
         int killed = 0;
-        const Outcome o = run(r, [&](CopyJob &job) {
+        const Outcome o = JobFixture::run(r, [&](CopyJob &job) {
             connect(&job, &CopyJob::progress, &job, [&](CopyStage stage, qint64 done, qint64 total) {
                 // The last report comes once every statement has succeeded, before the swap.
                 if (fault == "cancel at end" && stage == CopyStage::Import && done == total)
@@ -317,7 +292,7 @@ private slots:
         const QString others[] = {stagingDatabaseName("leftover2"),
                                   QString(staging).replace("_staging_", "XstagingX")};
         const auto crashed = [](const QString &db) {
-            exec("DROP DATABASE IF EXISTS " + db + "; CREATE DATABASE " + db + "; CREATE TABLE " + db
+            JobFixture::exec("DROP DATABASE IF EXISTS " + db + "; CREATE DATABASE " + db + "; CREATE TABLE " + db
                  + ".crashed (a INT)");
         };
         for (const QString &db : others)
@@ -331,7 +306,7 @@ private slots:
         writeFile(dumpDir() + "/pelsar_abc_2.sql",
                   "CREATE TABLE fresh (a INT);\nINSERT INTO fresh VALUES (1);\n");
 
-        const Outcome o = run(importRequest("leftover"));
+        const Outcome o = JobFixture::run(importRequest("leftover"));
         QVERIFY(o.copied);
         const QString removed = "이전 복사가 남긴 임시 DB 삭제:" + staging;
         QCOMPARE(o.log.first() == removed, leftover);
@@ -350,7 +325,7 @@ private slots:
     void scriptNamingTheDatabaseRunsAfterSwap()
     {
         createOldDatabase("fkswap");
-        exec("DROP DATABASE IF EXISTS fk_witness; CREATE DATABASE fk_witness;"
+        JobFixture::exec("DROP DATABASE IF EXISTS fk_witness; CREATE DATABASE fk_witness;"
              "CREATE TABLE fk_witness.seen (tables TEXT)");
         writeFile(dumpDir() + "/pelsar_abc_2.sql",
                   "CREATE TABLE customers (id INT PRIMARY KEY);\n"
@@ -364,7 +339,7 @@ private slots:
         CopyRequest r = importRequest("fkswap");
         r.foreign = true;
         r.foreignPath = m_work;
-        const Outcome o = run(r);
+        const Outcome o = JobFixture::run(r);
         QVERIFY(o.copied);
         const int swapped = o.log.indexOf(QRegularExpression(kReplacedPattern.arg("fkswap")));
         QVERIFY(swapped > 0);
