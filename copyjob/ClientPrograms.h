@@ -22,7 +22,9 @@ QString findProgram(const QString &name, const QString &programFolder);
 // never through an argument list that every local user can see. Removed when it goes.
 class PasswordFile {
 public:
-    explicit PasswordFile(const QString &password);
+    // dumpOptions: long options (without "--") for the dump program alone, which may be too
+    // many for a command line.
+    explicit PasswordFile(const QString &password, const QStringList &dumpOptions = {});
     // Must be the first argument of the program.
     QString argument() const;
 

@@ -83,6 +83,8 @@ QString reasonText(ChangeReason reason)
         return QStringLiteral("내용 변경");
     case ChangeReason::Dropped:
         return QStringLiteral("원본에서 삭제");
+    case ChangeReason::Always:
+        return QStringLiteral("항상 복사");
     case ChangeReason::None:
         break;
     }

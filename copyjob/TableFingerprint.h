@@ -36,7 +36,9 @@ QString fingerprintQuery(const QString &database, const QString &table, const Fi
                          const std::optional<QString> &to = std::nullopt);
 
 // Why a table is copied again.
-enum class ChangeReason { None, New, Definition, Content, Dropped };
+// Always: a kind of table the fingerprint cannot vouch for (a sequence, a system-versioned
+// table's history), copied on every refresh.
+enum class ChangeReason { None, New, Definition, Content, Dropped, Always };
 
 // The reason from what both sides know; a local table that is missing is New, a source table that
 // is missing is Dropped. Definitions are compared without their AUTO_INCREMENT counter.
