@@ -6,6 +6,7 @@
 #include "StatementAdapter.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 
 #include <atomic>
 #include <condition_variable>
@@ -46,11 +47,17 @@ public:
     QString create(const QString &table)
     {
         const auto rs = rows(QStringLiteral("SHOW CREATE TABLE ") + name(table));
-        return rs && rs->RecordCount() > 0 ? withoutAutoIncrement(rs->row(0).value(1)) : QString();
+        return rs && rs->RecordCount() > 0 ? rs->row(0).value(1) : QString();
     }
-    // NULL (empty) where the engine keeps none.
+    // NULL (empty) where the engine keeps none, or where the server's value cannot be trusted:
+    // a table with generated columns checksums differently from one reading to the next.
     QString checksum(const QString &table)
     {
+        if (!column(QStringLiteral("SELECT 1 FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = %1 AND TABLE_NAME = %2"
+                                   " AND IFNULL(GENERATION_EXPRESSION, '') <> '' LIMIT 1")
+                        .arg(quoteString(m_database), quoteString(table)))
+                 .isEmpty())
+            return {};
         const auto rs = rows(QStringLiteral("CHECKSUM TABLE ") + name(table));
         return rs && rs->RecordCount() > 0 ? rs->row(0).value(1) : QString();
     }
@@ -83,6 +90,14 @@ private:
     QString m_database;
     bool m_open = false;
 };
+
+// The AUTO_INCREMENT=n table option of a definition; "1" (the start) where it shows none.
+QString counter(const QString &create)
+{
+    static const QRegularExpression option(QStringLiteral(" AUTO_INCREMENT=(\\d+)"));
+    const QRegularExpressionMatch m = option.match(create);
+    return m.hasMatch() ? m.captured(1) : QStringLiteral("1");
+}
 
 // The same question to both sides at once: the source is often the slower one.
 template <typename Ask>
@@ -159,15 +174,18 @@ bool ChangedTables::compare()
                     const QString create = s.create(table);
                     return std::make_pair(create, s.checksum(table));
                 });
-                if (there.first != here.first) {
+                if (withoutAutoIncrement(there.first) != withoutAutoIncrement(here.first)) {
                     reason = ChangeReason::Definition;
-                } else if (there.second.isEmpty() || there.second != here.second) {
+                } else if (there.second.isEmpty() || here.second.isEmpty() || there.second != here.second) {
                     // Equal tables give other checksums under another server version or row
                     // format: the fingerprint settles it.
                     const auto [a, b] = both(source, local, [&](Side &s) { return s.fingerprint(table); });
                     if (!(a == b))
                         reason = ChangeReason::Content;
                 }
+                // A table left as it is still takes the source's next AUTO_INCREMENT value.
+                if (reason == ChangeReason::None && counter(there.first) != counter(here.first))
+                    plan.counters.emplace_back(table, counter(there.first));
             }
             if (reason == ChangeReason::None)
                 plan.unchanged << table;

@@ -77,6 +77,8 @@ struct ChangePlan {
     };
     std::vector<Change> changes;  // in the source's order, then the dropped ones
     QStringList unchanged;        // tables the dump leaves out and the swap leaves alone
+    // Unchanged tables whose AUTO_INCREMENT counter differs, and the source's counter.
+    std::vector<std::pair<QString, QString>> counters;
     QStringList dropped() const;  // local tables the source no longer has
 };
 

@@ -189,6 +189,11 @@ bool StagedSwap::refresh(const QString &staging)
         if (!runWaiting(QStringLiteral("RENAME TABLE ") + moves.join(QStringLiteral(", "))))
             return false;
     }
+    for (const auto &[table, next] : plan.counters) {
+        if (!runWaiting(QStringLiteral("ALTER TABLE ") + to + quoteIdentifier(table) + QStringLiteral(" AUTO_INCREMENT = ")
+                        + next))
+            return false;
+    }
     loadObjects();
     messenger().addLog(QStringLiteral("Local DB 부분 교체 완료: ") + name
                        + QStringLiteral(" (테이블 교체 %1개, 삭제 %2개, 그대로 %3개)")
