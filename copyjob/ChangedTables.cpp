@@ -19,6 +19,8 @@ namespace velmar {
 
 namespace {
 
+constexpr int kComparisonLockWaitSeconds = 60;
+
 // One side of the comparison: a connection of its own, inside one consistent snapshot.
 class Side {
 public:
@@ -26,6 +28,9 @@ public:
     {
         m_open = m_mysql.real_connect(host, kRootUser, kRootPassword, QString(), 3306, QString(), 0, false);
         if (m_open) {
+            // A table another connection holds locked (an IDE's LOCK TABLES, an ALTER) stops
+            // the comparison with the server's message instead of holding it for good.
+            rows(QStringLiteral("SET SESSION lock_wait_timeout = %1").arg(kComparisonLockWaitSeconds));
             rows(QStringLiteral("SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ"));
             rows(QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT"));
         }

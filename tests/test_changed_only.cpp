@@ -5,9 +5,16 @@
 #include "JobFixture.h"
 #include "TestServer.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <mysql.h>
+
+#include <thread>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -135,6 +142,38 @@ private slots:
         // The constraint holds on the table that is there now, not on one moved away.
         QVERIFY(TestServer::exec("DELETE FROM co_loc.p WHERE id = 1").startsWith("Cannot delete or update a parent row"));
         QVERIFY(TestServer::rows("SHOW DATABASES LIKE 'velmar\\_staging\\_%'").isEmpty());
+    }
+
+    // A table of the local database held locked by another connection makes the comparison wait;
+    // a cancel ends the wait at once and leaves the database as it was.
+    void cancelWhileComparisonWaits()
+    {
+        QTemporaryDir folder;
+        createSource();
+        QVERIFY_COPIED(JobFixture::run(copyTo(folder.path(), "co_loc", false)));
+        JobFixture::exec("UPDATE co_src.u SET v = 'z' WHERE id = 2");
+        const QStringList before = JobFixture::snapshot("co_loc");
+        MYSQL *other = mysql_init(nullptr);
+        const auto closeOther = qScopeGuard([&] { mysql_close(other); });
+        QVERIFY(TestServer::connect(other, "root", TestServer::rootPassword, QByteArray(), 0));
+        QCOMPARE(mysql_query(other, "LOCK TABLES co_loc.u WRITE"), 0);
+
+        QElapsedTimer sinceCancel;
+        std::thread canceller;
+        const CopyOutcome o = JobFixture::run(copyTo(folder.path(), "co_loc", true), [&](CopyJob &job) {
+            canceller = std::thread([&] {
+                QThread::msleep(1500);
+                sinceCancel.start();
+                job.cancel();
+            });
+        });
+        canceller.join();
+        QVERIFY(!o.copied);
+        QVERIFY2(sinceCancel.elapsed() < 1000, qPrintable(QString::number(sinceCancel.elapsed())));
+        QVERIFY(o.log.contains("변경된 테이블 찾기..."));
+        QCOMPARE(o.log.last(), QString("복사가 취소되었습니다."));
+        QCOMPARE(mysql_query(other, "UNLOCK TABLES"), 0);
+        QCOMPARE(JobFixture::snapshot("co_loc"), before);
     }
 
     void withoutLocalDatabaseCopiesAll()
