@@ -36,6 +36,13 @@ public:
         }
     }
     bool isOpen() const { return m_open; }
+    QString version() { return column(QStringLiteral("SELECT VERSION()")).value(0); }
+    bool hasTriggers()
+    {
+        return !column(QStringLiteral("SELECT 1 FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = %1 LIMIT 1")
+                           .arg(quoteString(m_database)))
+                    .isEmpty();
+    }
     void cancel() { m_mysql.cancel(); }
 
     // Tables (not views) and their types, in name order.
@@ -165,7 +172,11 @@ bool ChangedTables::compare()
     const CancelWatch watch(m_ctx, source, local);
     try {
         auto [sourceTables, localTables] = both(source, local, [](Side &s) { return s.tables(); });
+        // The same server version writes equal rows alike: another checksum is another content.
+        const auto [sourceVersion, localVersion] = both(source, local, [](Side &s) { return s.version(); });
+        const bool sameServer = sourceVersion == localVersion;
         ChangePlan plan;
+        plan.triggers = source.hasTriggers();
         for (const auto &[table, type] : sourceTables) {
             if (m_ctx.isCancelled())
                 return false;
@@ -181,11 +192,16 @@ bool ChangedTables::compare()
                 });
                 if (withoutAutoIncrement(there.first) != withoutAutoIncrement(here.first)) {
                     reason = ChangeReason::Definition;
-                } else if (there.second.isEmpty() || here.second.isEmpty() || there.second != here.second) {
-                    // Equal tables give other checksums under another server version or row
-                    // format: the fingerprint settles it.
+                } else if (there.second.isEmpty() || here.second.isEmpty()) {
                     const auto [a, b] = both(source, local, [&](Side &s) { return s.fingerprint(table); });
                     if (!(a == b))
+                        reason = ChangeReason::Content;
+                } else if (there.second != here.second) {
+                    // Equal tables give other checksums under another server version (the
+                    // definitions, row format included, are equal by now): the fingerprint settles it.
+                    if (sameServer)
+                        reason = ChangeReason::Content;
+                    else if (const auto [a, b] = both(source, local, [&](Side &s) { return s.fingerprint(table); }); !(a == b))
                         reason = ChangeReason::Content;
                 }
                 // A table left as it is still takes the source's next AUTO_INCREMENT value.

@@ -79,6 +79,7 @@ struct ChangePlan {
     QStringList unchanged;        // tables the dump leaves out and the swap leaves alone
     // Unchanged tables whose AUTO_INCREMENT counter differs, and the source's counter.
     std::vector<std::pair<QString, QString>> counters;
+    bool triggers = true;  // the source has triggers (which the dump then takes from every table)
     QStringList dropped() const;  // local tables the source no longer has
 };
 

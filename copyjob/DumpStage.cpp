@@ -116,7 +116,7 @@ bool DumpStage::run(const Runner &runner, const std::function<void()> &stopped)
         };
         if (!dumpInto(partialOptions, leftOut, partial))
             return false;
-        if (m_ctx.changes) {
+        if (m_ctx.changes && m_ctx.changes->triggers) {
             // The triggers of every table, the unchanged ones' too: all objects are made again.
             const QString triggers = partial + QStringLiteral("2");
             const auto removeTriggers = qScopeGuard([&] { removeFile(triggers); });
