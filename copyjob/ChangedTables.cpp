@@ -1,6 +1,7 @@
 #include "ChangedTables.h"
 
 #include "Attempt.h"
+#include "DefinitionRecord.h"
 #include "Messenger.h"
 #include "RaisedError.h"
 #include "StatementAdapter.h"
@@ -177,12 +178,15 @@ bool ChangedTables::compare()
         const bool sameServer = sourceVersion == localVersion;
         ChangePlan plan;
         plan.triggers = source.hasTriggers();
+        DefinitionRecord seen;
+        seen.read(m_ctx.definitionsFilePath(), m_ctx.sourceIdentity());
         for (const auto &[table, type] : sourceTables) {
             if (m_ctx.isCancelled())
                 return false;
             ChangeReason reason = ChangeReason::None;
             if (!localTables.count(table)) {
                 reason = ChangeReason::New;
+                plan.sourceCreate.insert(table, source.create(table));
             } else if (type != QStringLiteral("BASE TABLE")) {
                 reason = ChangeReason::Always;
             } else {
@@ -190,7 +194,8 @@ bool ChangedTables::compare()
                     const QString create = s.create(table);
                     return std::make_pair(create, s.checksum(table));
                 });
-                if (withoutAutoIncrement(there.first) != withoutAutoIncrement(here.first)) {
+                plan.sourceCreate.insert(table, there.first);
+                if (!seen.same(table, there.first, here.first)) {
                     reason = ChangeReason::Definition;
                 } else if (there.second.isEmpty() || here.second.isEmpty()) {
                     const auto [a, b] = both(source, local, [&](Side &s) { return s.fingerprint(table); });

@@ -80,6 +80,16 @@ QString CopyContext::editedFilePath() const
                                       + QStringLiteral("_2.sql"));
 }
 
+QString CopyContext::definitionsFilePath() const
+{
+    return joinPath(dumpFolder(), dumpFileBaseName(NewDBName()) + QStringLiteral(".newdb.tables"));
+}
+
+QString CopyContext::sourceIdentity() const
+{
+    return request.host.trimmed() + u'/' + SourceDBName();
+}
+
 QString CopyContext::charsetFilePath() const
 {
     return joinPath(dumpFolder(), dumpFileBaseName(SourceDBName()) + QStringLiteral(".charset"));

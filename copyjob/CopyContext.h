@@ -6,6 +6,7 @@
 #include "modMySQL_Func_lite.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -80,6 +81,7 @@ struct ChangePlan {
     // Unchanged tables whose AUTO_INCREMENT counter differs, and the source's counter.
     std::vector<std::pair<QString, QString>> counters;
     bool triggers = true;  // the source has triggers (which the dump then takes from every table)
+    QHash<QString, QString> sourceCreate;  // every source table's SHOW CREATE TABLE
     QStringList dropped() const;  // local tables the source no longer has
 };
 
@@ -136,6 +138,11 @@ public:
     // <dump folder>/<SourceDBName>.charset: the source's default character set and collation,
     // kept beside the dump for an import without a dump.
     QString charsetFilePath() const;
+    // <dump folder>/<NewDBName>.newdb.tables: what the last refresh saw of each table's
+    // definition on both servers (see DefinitionRecord).
+    QString definitionsFilePath() const;
+    // The source a definitions record belongs to: "host/database".
+    QString sourceIdentity() const;
     // Settles the dump folder (created when missing) before anything runs.
     void settleDumpFolder();
 

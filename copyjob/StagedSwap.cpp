@@ -1,6 +1,8 @@
 #include "StagedSwap.h"
 
 #include "ClientPrograms.h"
+#include "DefinitionRecord.h"
+#include "DumpFolder.h"
 #include "LocalServer.h"
 #include "Messenger.h"
 #include "OtherSessions.h"
@@ -107,6 +109,20 @@ void StagedSwap::loadObjects()
         throw RaisedError(r.errorNumber ? qint32(r.errorNumber) : 1, clientProgramName(), r.message);
 }
 
+void StagedSwap::remember(const ChangePlan &plan)
+{
+    DefinitionRecord record;
+    for (auto t = plan.sourceCreate.constBegin(); t != plan.sourceCreate.constEnd(); ++t) {
+        const auto rs = quietRows(QStringLiteral("SHOW CREATE TABLE ") + quoteIdentifier(m_ctx.NewDBName()) + u'.'
+                                  + quoteIdentifier(t.key()));
+        if (rs && rs->RecordCount() > 0)
+            record.set(t.key(), t.value(), rs->row(0).value(1));
+    }
+    // Without it the next refresh compares the texts alone, which copies more, never less.
+    if (!record.write(m_ctx.definitionsFilePath(), m_ctx.sourceIdentity()))
+        removeFile(m_ctx.definitionsFilePath());
+}
+
 bool StagedSwap::objectDrops(QStringList &drops)
 {
     const QString db = quoteString(m_ctx.NewDBName());
@@ -195,6 +211,7 @@ bool StagedSwap::refresh(const QString &staging)
             return false;
     }
     loadObjects();
+    remember(plan);
     messenger().addLog(QStringLiteral("Local DB 부분 교체 완료: ") + name
                        + QStringLiteral(" (테이블 교체 %1개, 삭제 %2개, 그대로 %3개)")
                              .arg(moves.size())

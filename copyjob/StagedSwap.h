@@ -28,6 +28,8 @@ private:
     // The user's database's views, triggers, routines and events as DROP statements; false
     // after a failure (shown).
     bool objectDrops(QStringList &drops);
+    // Records the definitions both servers now have of the source's tables.
+    void remember(const ChangePlan &plan);
     // The file's views, triggers, routines and events, in the user's database.
     void loadObjects();
     // A statement that may wait for another connection's lock: tried again until it runs.

@@ -1,8 +1,10 @@
 // A table's fingerprint, computed by the same SQL on both sides: equal tables give equal
 // fingerprints whatever their engine or row format, and any difference of a value shows.
+#include "DefinitionRecord.h"
 #include "TableFingerprint.h"
 #include "TestServer.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace velmar;
@@ -13,6 +15,8 @@ class TestTableFingerprint : public QObject {
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void recordedPair_data();
+    void recordedPair();
     void compare_data();
     void compare();
     void chunksAddUp();
@@ -131,6 +135,47 @@ void TestTableFingerprint::reason()
     const auto side = [](const QString &s) { return s == "-" ? std::nullopt : std::optional<QString>(s); };
     const ChangeReason r = compareTable(side(source), side(local), {5, "99"}, {localRows, "99"});
     QCOMPARE(int(r), expected);
+}
+
+// Two servers' definitions of one table count as the same when equal, or when both are still
+// the pair a refresh recorded; the record survives its file and belongs to one source.
+void TestTableFingerprint::recordedPair_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("local");
+    QTest::addColumn<QString>("readAs");
+    QTest::addColumn<bool>("same");
+    const QString mysql = "CREATE TABLE `t\tx` (\n  `id` int NOT NULL AUTO_INCREMENT\n) ENGINE=InnoDB AUTO_INCREMENT=9";
+    const QString mariadb = "CREATE TABLE `t\tx` (\n  `id` int(11) NOT NULL AUTO_INCREMENT\n) ENGINE=InnoDB AUTO_INCREMENT=7";
+    QTest::newRow("the recorded pair") << mysql << mariadb << "db1:3306/src" << true;
+    QTest::newRow("counters moved on") << QString(mysql).replace("=9", "=12") << QString(mariadb).replace("=7", "=3")
+                                       << "db1:3306/src" << true;
+    QTest::newRow("source altered") << QString(mysql).replace("int NOT", "bigint NOT") << mariadb << "db1:3306/src"
+                                    << false;
+    QTest::newRow("local altered") << mysql << QString(mariadb).replace("int(11)", "bigint(20)") << "db1:3306/src"
+                                   << false;
+    QTest::newRow("another source") << mysql << mariadb << "db2/src" << false;
+    QTest::newRow("equal texts need no record") << mariadb << QString(mariadb).replace("=7", "=1") << "db2/src" << true;
+}
+
+void TestTableFingerprint::recordedPair()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, local);
+    QFETCH(QString, readAs);
+    QFETCH(bool, same);
+    const QString mysql = "CREATE TABLE `t\tx` (\n  `id` int NOT NULL AUTO_INCREMENT\n) ENGINE=InnoDB AUTO_INCREMENT=9";
+    const QString mariadb = "CREATE TABLE `t\tx` (\n  `id` int(11) NOT NULL AUTO_INCREMENT\n) ENGINE=InnoDB AUTO_INCREMENT=7";
+    QTemporaryDir dir;
+    DefinitionRecord written;
+    written.set("t\tx", mysql, mariadb);
+    written.set("other", mariadb, mysql);
+    QVERIFY(written.write(dir.path() + "/x.tables", "db1:3306/src"));
+    DefinitionRecord read;
+    read.read(dir.path() + "/x.tables", readAs);
+    QCOMPARE(read.same("t\tx", source, local), same);
+    // A pair belongs to its own table.
+    QVERIFY(!read.same("third", mysql, mariadb));
 }
 
 QTEST_GUILESS_MAIN(TestTableFingerprint)
