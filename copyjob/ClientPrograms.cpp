@@ -122,6 +122,19 @@ bool optionsSayCompression(const QString &dumpOption)
     return optionsTakeIn(words, u'C', QStringLiteral("compress"));
 }
 
+bool optionsDumpTriggers(const QString &dumpOption)
+{
+    bool in = true;
+    for (const QString &w : splitShellWords(dumpOption)) {
+        if (w == QStringLiteral("--triggers") || w == QStringLiteral("--triggers=1") || w == QStringLiteral("--triggers=TRUE"))
+            in = true;
+        else if (w == QStringLiteral("--skip-triggers") || w == QStringLiteral("--triggers=0")
+                 || w == QStringLiteral("--triggers=FALSE"))
+            in = false;
+    }
+    return in;
+}
+
 QString leftOutNotice(const QString &dumpOption, int routines, int events)
 {
     const QStringList words = splitShellWords(dumpOption);

@@ -45,6 +45,10 @@ QString leftOutNotice(const QString &dumpOption, int routines, int events);
 // choice is the user's and velmar adds nothing.
 bool optionsSayCompression(const QString &dumpOption);
 
+// Whether the dump takes triggers in (its default), unless the options turn them off
+// ("--skip-triggers", "--triggers=0"; the last word that names them decides).
+bool optionsDumpTriggers(const QString &dumpOption);
+
 // The program's own error text, short enough for a message box: the client echoes a failing
 // statement (which can be a whole multi-megabyte INSERT) before its "ERROR" line.
 QString errorSummary(const QByteArray &errorOutput);

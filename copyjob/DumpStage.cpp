@@ -116,8 +116,9 @@ bool DumpStage::run(const Runner &runner, const std::function<void()> &stopped)
         };
         if (!dumpInto(partialOptions, leftOut, partial))
             return false;
-        if (m_ctx.changes && m_ctx.changes->triggers) {
-            // The triggers of every table, the unchanged ones' too: all objects are made again.
+        if (m_ctx.changes && m_ctx.changes->triggers && optionsDumpTriggers(r.dumpOption)) {
+            // The triggers of every table, the unchanged ones' too: all objects are made again
+            // (unless the user's options leave triggers out, as a full copy would).
             const QString triggers = partial + QStringLiteral("2");
             const auto removeTriggers = qScopeGuard([&] { removeFile(triggers); });
             const QStringList onlyTriggers{QStringLiteral("--no-data"), QStringLiteral("--no-create-info"),
