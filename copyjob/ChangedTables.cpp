@@ -180,43 +180,70 @@ bool ChangedTables::compare()
         plan.triggers = source.hasTriggers();
         DefinitionRecord seen;
         seen.read(m_ctx.definitionsFilePath(), m_ctx.sourceIdentity());
+        // Each side reads all it is asked in one go: neither waits for the other table by table.
+        QStringList shared, fresh;
         for (const auto &[table, type] : sourceTables) {
-            if (m_ctx.isCancelled())
-                return false;
-            ChangeReason reason = ChangeReason::None;
-            if (!localTables.count(table)) {
-                reason = ChangeReason::New;
-                plan.sourceCreate.insert(table, source.create(table));
-            } else if (type != QStringLiteral("BASE TABLE")) {
-                reason = ChangeReason::Always;
-            } else {
-                const auto [there, here] = both(source, local, [&](Side &s) {
-                    const QString create = s.create(table);
-                    return std::make_pair(create, s.checksum(table));
-                });
-                plan.sourceCreate.insert(table, there.first);
-                if (!seen.same(table, there.first, here.first)) {
-                    reason = ChangeReason::Definition;
-                } else if (there.second.isEmpty() || here.second.isEmpty()) {
-                    const auto [a, b] = both(source, local, [&](Side &s) { return s.fingerprint(table); });
-                    if (!(a == b))
-                        reason = ChangeReason::Content;
-                } else if (there.second != here.second) {
-                    // Equal tables give other checksums under another server version (the
-                    // definitions, row format included, are equal by now): the fingerprint settles it.
-                    if (sameServer)
-                        reason = ChangeReason::Content;
-                    else if (const auto [a, b] = both(source, local, [&](Side &s) { return s.fingerprint(table); }); !(a == b))
-                        reason = ChangeReason::Content;
-                }
-                // A table left as it is still takes the source's next AUTO_INCREMENT value.
-                if (reason == ChangeReason::None && counter(there.first) != counter(here.first))
-                    plan.counters.emplace_back(table, counter(there.first));
+            if (!localTables.count(table))
+                fresh << table;
+            else if (type == QStringLiteral("BASE TABLE"))
+                shared << table;
+        }
+        const auto [there, here] = both(source, local, [&](Side &s) {
+            std::map<QString, std::pair<QString, QString>> read;
+            for (const QString &table : (&s == &source ? shared + fresh : shared)) {
+                const QString create = s.create(table);
+                read[table] = {create, shared.contains(table) ? s.checksum(table) : QString()};
             }
-            if (reason == ChangeReason::None)
-                plan.unchanged << table;
-            else
+            return read;
+        });
+        std::map<QString, ChangeReason> reasons;
+        QStringList unsettled;  // the fingerprint decides
+        for (const QString &table : std::as_const(shared)) {
+            const auto &[sourceCreate, sourceSum] = there.at(table);
+            const auto &[localCreate, localSum] = here.at(table);
+            plan.sourceCreate.insert(table, sourceCreate);
+            if (!seen.same(table, sourceCreate, localCreate)) {
+                reasons[table] = ChangeReason::Definition;
+            } else if (sourceSum.isEmpty() || localSum.isEmpty()) {
+                unsettled << table;
+            } else if (sourceSum != localSum) {
+                // Equal tables give other checksums under another server version (the
+                // definitions, row format included, are equal by now): the fingerprint settles it.
+                if (sameServer)
+                    reasons[table] = ChangeReason::Content;
+                else
+                    unsettled << table;
+            }
+        }
+        const auto [a, b] = both(source, local, [&](Side &s) {
+            std::map<QString, TableFingerprint> prints;
+            for (const QString &table : std::as_const(unsettled))
+                prints[table] = s.fingerprint(table);
+            return prints;
+        });
+        for (const QString &table : std::as_const(unsettled)) {
+            if (!(a.at(table) == b.at(table)))
+                reasons[table] = ChangeReason::Content;
+        }
+        for (const QString &table : std::as_const(fresh))
+            plan.sourceCreate.insert(table, there.at(table).first);
+        for (const auto &[table, type] : sourceTables) {
+            ChangeReason reason = ChangeReason::None;
+            if (fresh.contains(table))
+                reason = ChangeReason::New;
+            else if (type != QStringLiteral("BASE TABLE"))
+                reason = ChangeReason::Always;
+            else if (reasons.count(table))
+                reason = reasons.at(table);
+            if (reason != ChangeReason::None) {
                 plan.changes.push_back({table, reason});
+                continue;
+            }
+            plan.unchanged << table;
+            // A table left as it is still takes the source's next AUTO_INCREMENT value.
+            const QString next = counter(there.at(table).first);
+            if (next != counter(here.at(table).first))
+                plan.counters.emplace_back(table, next);
         }
         for (const auto &[table, type] : localTables) {
             if (!sourceTables.count(table))
