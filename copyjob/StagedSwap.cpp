@@ -195,6 +195,9 @@ bool StagedSwap::refresh(const QString &staging)
             return false;
     }
     m_begun = true;
+    // The database's own character set follows the source's, as a full copy makes it.
+    if (!m_charset.isEmpty() && ExecuteSQL(QStringLiteral("ALTER DATABASE ") + quoteIdentifier(name) + u' ' + m_charset) < 0)
+        return false;
     for (const QString &drop : std::as_const(drops)) {
         if (!runWaiting(drop))
             return false;

@@ -111,6 +111,8 @@ private slots:
         // Equal rows, a counter moved on: the table stays, its next value follows the source.
         QTest::newRow("counter only") << "INSERT INTO co_src.p (name) VALUES ('x'); DELETE FROM co_src.p WHERE name = 'x'"
                                       << "" << QStringList{};
+        QTest::newRow("database's character set") << "ALTER DATABASE co_src CHARACTER SET utf8mb3" << ""
+                                                  << QStringList{};
         QTest::newRow("nothing") << "" << "" << QStringList{};
     }
 
