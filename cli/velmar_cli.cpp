@@ -79,6 +79,8 @@ struct Options {
     QCommandLineOption endSessions{QStringLiteral("end-sessions"), QStringLiteral("End (KILL) other connections that use the local database when it is to be dropped, instead of asking to wait for them.")};
     QCommandLineOption workFolder{QStringLiteral("work-folder"), QStringLiteral("Folder whose dump/ subfolder holds the dump files (default: the program's folder)."), QStringLiteral("folder")};
     QCommandLineOption definers{QStringLiteral("definers"), QStringLiteral("Definers of views, triggers and routines that the local server lacks: rewrite (to the granted account, the default) or create (as locked local accounts with the copy's rights)."), QStringLiteral("rewrite|create")};
+    QCommandLineOption changedOnly{QStringLiteral("changed-only"), QStringLiteral("Refresh an existing local database: copy only the tables that differ from the source (and make views, triggers and routines again).")};
+    QCommandLineOption full{QStringLiteral("full"), QStringLiteral("Copy every table, even when changed tables only is remembered.")};
     QCommandLineOption importConnections{QStringLiteral("import-connections"), QStringLiteral("Connections that load the dump into the local server (default: chosen for this machine)."), QStringLiteral("n")};
 
     QList<QCommandLineOption> valued() const
@@ -88,7 +90,8 @@ struct Options {
     QList<QCommandLineOption> all() const
     {
         return {host, db, user, option, newDb, newUser, fk, noFk, fkPath, dropExisting, askBeforeDrop,
-                ordUser, noOrdUser, stages, yes, endSessions, workFolder, importConnections, definers};
+                ordUser, noOrdUser, stages, yes, endSessions, workFolder, importConnections, definers,
+                changedOnly, full};
     }
 };
 
@@ -111,7 +114,7 @@ void refuseValuesLikeOptions(const QCommandLineParser &parser, const Options &o,
 void refuseConflicts(const QCommandLineParser &parser, const Options &o)
 {
     const std::pair<const QCommandLineOption *, const QCommandLineOption *> pairs[] = {
-        {&o.fk, &o.noFk}, {&o.dropExisting, &o.askBeforeDrop}, {&o.ordUser, &o.noOrdUser}};
+        {&o.fk, &o.noFk}, {&o.dropExisting, &o.askBeforeDrop}, {&o.ordUser, &o.noOrdUser}, {&o.changedOnly, &o.full}};
     for (const auto &[a, b] : pairs) {
         if (parser.isSet(*a) && parser.isSet(*b))
             refuseUsage(QStringLiteral("함께 쓸 수 없는 옵션입니다: --%1, --%2").arg(a->names().first(), b->names().first()));
@@ -149,7 +152,8 @@ CopyRequest requestFrom(const QCommandLineParser &parser, const Options &o)
     const std::tuple<const QCommandLineOption *, bool *, bool> switches[] = {
         {&o.fk, &request.foreign, true},           {&o.noFk, &request.foreign, false},
         {&o.dropExisting, &request.existDBDel, true}, {&o.askBeforeDrop, &request.existDBDel, false},
-        {&o.ordUser, &request.onOrdUser, true},    {&o.noOrdUser, &request.onOrdUser, false}};
+        {&o.ordUser, &request.onOrdUser, true},    {&o.noOrdUser, &request.onOrdUser, false},
+        {&o.changedOnly, &request.changedOnly, true}, {&o.full, &request.changedOnly, false}};
     for (const auto &[option, field, value] : switches) {
         if (parser.isSet(*option))
             *field = value;

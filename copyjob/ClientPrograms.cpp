@@ -33,17 +33,34 @@ QString findProgram(const QString &name, const QString &programFolder)
     return found.isEmpty() ? name : found;
 }
 
-PasswordFile::PasswordFile(const QString &password)
+namespace {
+
+// A value of an option file, in double quotes: a backslash and a quote inside escaped.
+QByteArray optionValue(QString text)
+{
+    text.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+    return '"' + text.toUtf8() + '"';
+}
+
+}  // namespace
+
+PasswordFile::PasswordFile(const QString &password, const QStringList &dumpOptions)
     : m_file(QDir::tempPath() + QStringLiteral("/velmar-XXXXXX.cnf"))
 {
     if (!m_file.open())
         throw fileError(err::PathFileAccess, m_file.fileName(), m_file.errorString());
     m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QString text = password;
-    text.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
     // The mysql client gives up a server that does not answer; the dump program has no such
     // option (and ignores this group): its first output bounds it instead.
-    m_file.write("[client]\npassword=\"" + text.toUtf8() + "\"\n[mysql]\nconnect-timeout=10\n");
+    QByteArray text = "[client]\npassword=" + optionValue(password) + "\n[mysql]\nconnect-timeout=10\n";
+    if (!dumpOptions.isEmpty()) {
+        text += "[mysqldump]\n";
+        for (const QString &option : dumpOptions) {
+            const qsizetype eq = option.indexOf(u'=');
+            text += (eq < 0 ? option.toUtf8() : option.left(eq).toUtf8() + '=' + optionValue(option.mid(eq + 1))) + '\n';
+        }
+    }
+    m_file.write(text);
     m_file.flush();
 }
 
@@ -103,6 +120,19 @@ bool optionsSayCompression(const QString &dumpOption)
             return true;
     }
     return optionsTakeIn(words, u'C', QStringLiteral("compress"));
+}
+
+bool optionsDumpTriggers(const QString &dumpOption)
+{
+    bool in = true;
+    for (const QString &w : splitShellWords(dumpOption)) {
+        if (w == QStringLiteral("--triggers") || w == QStringLiteral("--triggers=1") || w == QStringLiteral("--triggers=TRUE"))
+            in = true;
+        else if (w == QStringLiteral("--skip-triggers") || w == QStringLiteral("--triggers=0")
+                 || w == QStringLiteral("--triggers=FALSE"))
+            in = false;
+    }
+    return in;
 }
 
 QString leftOutNotice(const QString &dumpOption, int routines, int events)

@@ -22,7 +22,9 @@ QString findProgram(const QString &name, const QString &programFolder);
 // never through an argument list that every local user can see. Removed when it goes.
 class PasswordFile {
 public:
-    explicit PasswordFile(const QString &password);
+    // dumpOptions: long options (without "--") for the dump program alone, which may be too
+    // many for a command line.
+    explicit PasswordFile(const QString &password, const QStringList &dumpOptions = {});
     // Must be the first argument of the program.
     QString argument() const;
 
@@ -42,6 +44,10 @@ QString leftOutNotice(const QString &dumpOption, int routines, int events);
 // "--compress", "--skip-compress", "--compress=0", "--compression-algorithms=..."): then the
 // choice is the user's and velmar adds nothing.
 bool optionsSayCompression(const QString &dumpOption);
+
+// Whether the dump takes triggers in (its default), unless the options turn them off
+// ("--skip-triggers", "--triggers=0"; the last word that names them decides).
+bool optionsDumpTriggers(const QString &dumpOption);
 
 // The program's own error text, short enough for a message box: the client echoes a failing
 // statement (which can be a whole multi-megabyte INSERT) before its "ERROR" line.

@@ -58,14 +58,36 @@ QString CopyContext::dumpFolder() const
     return m_dumpFolder.isEmpty() ? joinPath(request.programFolder, QStringLiteral("dump")) : m_dumpFolder;
 }
 
+QStringList ChangePlan::dropped() const
+{
+    QStringList tables;
+    for (const Change &c : changes) {
+        if (c.reason == ChangeReason::Dropped)
+            tables << c.table;
+    }
+    return tables;
+}
+
 QString CopyContext::dumpFilePath() const
 {
-    return joinPath(dumpFolder(), dumpFileBaseName(SourceDBName()) + QStringLiteral(".sql"));
+    return joinPath(dumpFolder(), dumpFileBaseName(SourceDBName()) + (changes ? QStringLiteral("@changed") : QString())
+                                      + QStringLiteral(".sql"));
 }
 
 QString CopyContext::editedFilePath() const
 {
-    return joinPath(dumpFolder(), dumpFileBaseName(SourceDBName()) + QStringLiteral("_2.sql"));
+    return joinPath(dumpFolder(), dumpFileBaseName(SourceDBName()) + (changes ? QStringLiteral("@changed") : QString())
+                                      + QStringLiteral("_2.sql"));
+}
+
+QString CopyContext::definitionsFilePath() const
+{
+    return joinPath(dumpFolder(), dumpFileBaseName(NewDBName()) + QStringLiteral(".newdb.tables"));
+}
+
+QString CopyContext::sourceIdentity() const
+{
+    return request.host.trimmed() + u'/' + SourceDBName();
 }
 
 QString CopyContext::charsetFilePath() const
@@ -112,6 +134,10 @@ LoadOptions CopyContext::loadOptions()
     options.connections = request.importConnections > 0 ? request.importConnections : defaultImportConnections();
     options.cancel = &cancel;
     options.adapter = adapter;
+    // The views, triggers and routines of a partial dump read tables the staging database lacks:
+    // they are made once the changed tables are in the user's database.
+    if (changes)
+        options.filter = [](const SqlStatement &s) { return !isObjectDefinition(s); };
     QElapsedTimer clock;
     clock.start();
     options.progress = [this, clock](qint64 done, qint64 total) { report(CopyStage::Import, done, total, clock); };

@@ -2,9 +2,11 @@
 
 #include "CopyRequest.h"
 #include "SqlLoader.h"
+#include "TableFingerprint.h"
 #include "modMySQL_Func_lite.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -12,6 +14,8 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 namespace velmar {
 
@@ -66,6 +70,21 @@ inline const QString kLocalHost = QStringLiteral("localhost");
 inline const QString kModMain = QStringLiteral("Module modMain");
 inline const QString kFormMain = QStringLiteral("Form FrmMain");
 
+// What a refresh of the changed tables only does with the local database's tables.
+struct ChangePlan {
+    struct Change {
+        QString table;
+        ChangeReason reason;
+    };
+    std::vector<Change> changes;  // in the source's order, then the dropped ones
+    QStringList unchanged;        // tables the dump leaves out and the swap leaves alone
+    // Unchanged tables whose AUTO_INCREMENT counter differs, and the source's counter.
+    std::vector<std::pair<QString, QString>> counters;
+    bool triggers = true;  // the source has triggers (which the dump then takes from every table)
+    QHash<QString, QString> sourceCreate;  // every source table's SHOW CREATE TABLE
+    QStringList dropped() const;  // local tables the source no longer has
+};
+
 // What every stage of one copy shares: the request, the dump files, the cancel token, the way to
 // the local server and what the checks found. A stage reads it and records what it learned; it
 // reports progress through the two callbacks, which the copy job turns into its signals.
@@ -84,6 +103,9 @@ public:
     // The changes the load makes on the way (none until the server check has built it).
     std::shared_ptr<load::StatementAdapter> adapter;
     TargetDecision target = TargetDecision::LoadNew;
+    // Set once the comparison has found which tables changed: the dump, the load and the swap
+    // then work on those alone.
+    std::optional<ChangePlan> changes;
 
     std::function<void(CopyStage)> stageStarted;
     // done and total in bytes (total -1 when unknown); bytesPerSecond over the stage so far.
@@ -108,11 +130,19 @@ public:
     // <program folder>/dump, or userDumpFolder() once settleDumpFolder has found the former
     // unwritable. The names are made safe as file names with dumpFileBaseName.
     QString dumpFolder() const;
-    QString dumpFilePath() const;    // <dump folder>/<SourceDBName>.sql
-    QString editedFilePath() const;  // <dump folder>/<SourceDBName>_2.sql
+    // <dump folder>/<SourceDBName>.sql and _2.sql; a dump of the changed tables only is
+    // <SourceDBName>@changed.sql and @changed_2.sql, which no full dump's name can be (the base
+    // name writes every "@" of a database name as "@0040").
+    QString dumpFilePath() const;
+    QString editedFilePath() const;
     // <dump folder>/<SourceDBName>.charset: the source's default character set and collation,
     // kept beside the dump for an import without a dump.
     QString charsetFilePath() const;
+    // <dump folder>/<NewDBName>.newdb.tables: what the last refresh saw of each table's
+    // definition on both servers (see DefinitionRecord).
+    QString definitionsFilePath() const;
+    // The source a definitions record belongs to: "host/database".
+    QString sourceIdentity() const;
     // Settles the dump folder (created when missing) before anything runs.
     void settleDumpFolder();
 

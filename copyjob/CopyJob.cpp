@@ -1,6 +1,7 @@
 #include "CopyJob.h"
 
 #include "Attempt.h"
+#include "ChangedTables.h"
 #include "DumpFolder.h"
 #include "DumpStage.h"
 #include "FollowedCopy.h"
@@ -99,13 +100,15 @@ bool CopyJob::runStages()
     m_ctx.local = LocalFacts();
     m_ctx.adapter.reset();
     m_ctx.target = TargetDecision::LoadNew;
+    m_ctx.changes.reset();
     if (!goesOn(true))
         return false;
     m_ctx.settleDumpFolder();
     std::vector<std::unique_ptr<QLockFile>> locks;
     if (!claimFiles(locks) || (r.stage[0] && !checkSource())
         || (r.stage[1] && (!runStep(CopyStage::CheckTarget, QString(), [this] { return ServerCheck(m_ctx).run(); })
-                           || !checkTarget())))
+                           || !checkTarget()))
+        || (r.changedOnly && !findChanges()))
         return false;
     if (importCanFollowDump() ? !runFollowed() : !runSeparately())
         return false;
@@ -167,9 +170,33 @@ bool CopyJob::checkTarget()
     return m_ctx.target != TargetDecision::Stop;
 }
 
+bool CopyJob::findChanges()
+{
+    const CopyRequest &r = m_ctx.request;
+    // What the refresh compares with comes from the source now and goes to the local server.
+    if (!r.stage[0] || !r.stage[1]) {
+        AddLog(QStringLiteral("변경된 테이블만 복사는 덤프와 가져오기를 함께 할 때만 합니다. 전체를 복사합니다."));
+        return true;
+    }
+    if (m_ctx.target != TargetDecision::Replace) {
+        AddLog(QStringLiteral("Local DB(") + NewDBName() + QStringLiteral(")가 없어 전체를 복사합니다."));
+        return true;
+    }
+    // The script adds foreign keys to every table, the ones the refresh leaves alone too.
+    if (r.foreign) {
+        AddLog(QStringLiteral("외래키 처리를 하는 복사는 전체를 복사합니다."));
+        return true;
+    }
+    return runStep(CopyStage::CheckTarget, QStringLiteral("변경된 테이블 찾기..."),
+                   [this] { return ChangedTables(m_ctx).run(); });
+}
+
 bool CopyJob::importCanFollowDump()
 {
     if (!m_ctx.request.stage[0] || !m_ctx.request.stage[1])
+        return false;
+    // A refresh dumps in two runs (the changed tables, then every table's triggers).
+    if (m_ctx.changes)
         return false;
     if (m_ctx.target != TargetDecision::Replace)
         return true;

@@ -58,6 +58,8 @@ private:
     // The import of a full copy loads the dump while it is being written, unless an existing
     // database is replaced and the server's folder may lack room for both.
     bool importCanFollowDump();
+    // A refresh of the changed tables only: finds them, or says why the copy is a full one.
+    bool findChanges();
     // [dump, rewrite, import] one after the other, each as the request ticks it.
     bool runSeparately();
     // [followed copy, import]: the rewrite and the load follow the dump as it is written.

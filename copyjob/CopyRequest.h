@@ -30,6 +30,10 @@ struct CopyRequest {
     bool existDBDel = false;  // chkField(1) drop an existing local database without asking
     bool onOrdUser = false;   // chkField(2) also grant the _ord user
     bool stage[3] = {true, true, true};  // chkWork(0..2)
+    // Only the tables that differ from the existing local database are dumped and replaced;
+    // views, triggers, routines and events are made again. Without a local database, with the
+    // foreign-key script or without the dump this is a full copy.
+    bool changedOnly = false;
 
     // What may be done about other connections that use the local database when it is to be
     // dropped: the window asks whether to wait or to end them, velmar-cli asks only whether to

@@ -97,6 +97,7 @@ CopyRequest rememberedRequest()
     r.newUser = GetConfig(cfgNewUser);
     r.definers = settingAsNumber(GetConfig(cfgDefinerLocal)) != 0 ? CopyRequest::Definers::CreateLocked
                                                                   : CopyRequest::Definers::Rewrite;
+    r.changedOnly = settingAsNumber(GetConfig(cfgChangedOnly)) != 0;
     return r;
 }
 

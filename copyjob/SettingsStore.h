@@ -37,13 +37,14 @@ inline constexpr SettingKey kConfigKeys[] = {
     {u"NewDB", u""},
     {u"NewUser", u""},
     {u"DefinerLocal", u"0"},
+    {u"ChangedOnly", u"0"},
 };
 inline const QString kConfigSection = QStringLiteral("Config");
 
 // Indexes into kConfigKeys.
 enum ConfigKey : int {
     cfgHost, cfgSrcDB, cfgSrcUser, cfgDumpOption, cfgForeign,
-    cfgForeignPath, cfgExistDBDel, cfgOnOrdUser, cfgNewDB, cfgNewUser, cfgDefinerLocal,
+    cfgForeignPath, cfgExistDBDel, cfgOnOrdUser, cfgNewDB, cfgNewUser, cfgDefinerLocal, cfgChangedOnly,
 };
 QString configKeyName(int key);
 // The remembered value of one of the ten fields, or its default when none is stored.

@@ -17,9 +17,13 @@ QString stagingDatabaseName(const QString &target)
 bool isObjectStatement(const SqlStatement &s)
 {
     using Kind = SqlStatement::Kind;
+    return s.kind == Kind::SessionSetting || s.kind == Kind::Transaction || isObjectDefinition(s);
+}
+
+bool isObjectDefinition(const SqlStatement &s)
+{
+    using Kind = SqlStatement::Kind;
     switch (s.kind) {
-    case Kind::SessionSetting:
-    case Kind::Transaction:
     case Kind::CreateView:
     case Kind::CreateTrigger:
     case Kind::CreateRoutine:

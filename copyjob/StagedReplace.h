@@ -16,6 +16,8 @@ QString stagingDatabaseName(const QString &target);
 // events, their drops, and the session settings and transactions around them, re-run from the
 // file in file order.
 bool isObjectStatement(const SqlStatement &statement);
+// Of those, the views, triggers, routines and events and their drops.
+bool isObjectDefinition(const SqlStatement &statement);
 
 // Whether an SQL script names a database itself (USE, or the given name anywhere in a
 // statement): such a script must not run before the user's database has been replaced.

@@ -22,6 +22,16 @@ private:
     // What the swap needs to know of the staging database; false after a failure (shown).
     bool read(const QString &staging);
     bool replace(const QString &staging, bool replacing);
+    // A refresh: the changed tables take their old versions' places, the ones the source dropped
+    // go, the rest stay; every view, trigger, routine and event is made again.
+    bool refresh(const QString &staging);
+    // The user's database's views, triggers, routines and events as DROP statements; false
+    // after a failure (shown).
+    bool objectDrops(QStringList &drops);
+    // Records the definitions both servers now have of the source's tables.
+    void remember(const ChangePlan &plan);
+    // The file's views, triggers, routines and events, in the user's database.
+    void loadObjects();
     // A statement that may wait for another connection's lock: tried again until it runs.
     bool runWaiting(const QString &statement);
 

@@ -55,8 +55,10 @@ int widthForCaption(QPushButton *button)
 
 // The given client area, and the row added under the buttons for the running copy.
 constexpr int kClientWidth = 5490;
-constexpr int kClientHeight = 7665;
-constexpr int kProgressTop = 511;  // px, just under the given client area
+// The import group is one row taller than given, for the box of the changed-tables-only copy.
+constexpr int kImportRow = 255;
+constexpr int kClientHeight = 7665 + kImportRow;
+constexpr int kProgressTop = kClientHeight / 15;  // px, just under the client area
 constexpr int kProgressHeight = 22;
 constexpr int kStatusTop = kProgressTop + kProgressHeight + 5;
 constexpr int kStatusHeight = 16;
@@ -221,7 +223,7 @@ void FrmMain::buildControls()
     Label4->resize(qBound(Label4->width(), Label4->sizeHint().width(), txtField[1]->geometry().right() - Label4->x()),
                    Label4->height());
 
-    Frame4 = group(QStringLiteral("Frame4"), QStringLiteral("import"), twRect(221, 4725, 5010, 2040));
+    Frame4 = group(QStringLiteral("Frame4"), QStringLiteral("import"), twRect(221, 4725, 5010, 2040 + kImportRow));
     chkField[0] = checkBox(Frame4, QStringLiteral("chkField(0)"), QStringLiteral("외래키 처리"),
                            twRect(315, 270, 1590, 195));
     chkField[2] = checkBox(Frame4, QStringLiteral("chkField(2)"), QStringLiteral("온라인주문용 유저 생성"),
@@ -249,11 +251,15 @@ void FrmMain::buildControls()
     cmdCopy = new QPushButton(QStringLiteral("복사"), this);
     cmdCopy->setObjectName(QStringLiteral("cmdCopy"));
     cmdCopy->setFont(bold);
-    cmdCopy->setGeometry(twRect(810, 6885, 1815, 645));
+    // Off: a full copy. On: only the tables that differ from the existing local database.
+    chkChangedOnly = checkBox(Frame4, QStringLiteral("chkChangedOnly"), QStringLiteral("변경된 테이블만 복사 (기존 Local DB 갱신)"),
+                              twRect(315, 2010, 4155, 195));
+
+    cmdCopy->setGeometry(twRect(810, 6885 + kImportRow, 1815, 645));
     cmdClose = new QPushButton(QStringLiteral("닫기"), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     cmdClose->setFont(plain);
-    cmdClose->setGeometry(twRect(2760, 6885, 1815, 645));
+    cmdClose->setGeometry(twRect(2760, 6885 + kImportRow, 1815, 645));
 
     // The row for the running copy, aligned with the group boxes above it.
     const int left = tw(221);
@@ -288,7 +294,7 @@ void FrmMain::buildControls()
     const QWidget *tabOrder[] = {
         cmbField[0], cmbField[1], txtField[0], txtField[1], txtField[3], txtField[2],
         cmdCopy,     chkWork[0],  chkWork[1],  chkWork[2],  cmdChkAll,   chkField[0],
-        cmdClose,    chkField[1], chkField[2], chkDefiner, txtField[4], cmdCancel,
+        cmdClose,    chkField[1], chkField[2], chkDefiner, chkChangedOnly, txtField[4], cmdCancel,
     };
     for (size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(const_cast<QWidget *>(tabOrder[i - 1]), const_cast<QWidget *>(tabOrder[i]));
@@ -307,6 +313,10 @@ void FrmMain::buildControls()
     connect(chkDefiner, &QCheckBox::toggled, this, [this](bool on) {
         if (isVisible())
             SaveSetting(kConfigSection, configKeyName(cfgDefinerLocal), on ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+    connect(chkChangedOnly, &QCheckBox::toggled, this, [this](bool on) {
+        if (isVisible())
+            SaveSetting(kConfigSection, configKeyName(cfgChangedOnly), on ? QStringLiteral("1") : QStringLiteral("0"));
     });
     connect(cmdCopy, &QPushButton::clicked, this, &FrmMain::cmdCopy_Click);
     connect(cmdClose, &QPushButton::clicked, this, &FrmMain::cmdClose_Click);
@@ -336,6 +346,7 @@ void FrmMain::Form_Load()
     chkField[1]->setChecked(remembered.existDBDel);
     chkField[2]->setChecked(remembered.onOrdUser);
     chkDefiner->setChecked(remembered.definers == CopyRequest::Definers::CreateLocked);
+    chkChangedOnly->setChecked(remembered.changedOnly);
     txtField[3]->setText(remembered.newDB);
     txtField[2]->setText(remembered.newUser);
     for (QCheckBox *stage : chkWork)
@@ -445,6 +456,7 @@ CopyRequest FrmMain::copyRequest() const
     r.existDBDel = chkField[1]->isChecked();
     r.onOrdUser = chkField[2]->isChecked();
     r.definers = chkDefiner->isChecked() ? CopyRequest::Definers::CreateLocked : CopyRequest::Definers::Rewrite;
+    r.changedOnly = chkChangedOnly->isChecked();
     for (int i = 0; i < 3; ++i)
         r.stage[i] = chkWork[i]->isChecked();
     r.programFolder = m_programFolder;

@@ -77,6 +77,7 @@ public:
     std::array<QCheckBox *, 3> chkField{};
     std::array<QCheckBox *, 3> chkWork{};
     QCheckBox *chkDefiner = nullptr;  // definers the local server lacks are made, locked
+    QCheckBox *chkChangedOnly = nullptr;  // a refresh of the changed tables only
     QPushButton *cmdCopy = nullptr, *cmdClose = nullptr, *cmdChkAll = nullptr;
     QGroupBox *Frame1 = nullptr, *Frame2 = nullptr, *Frame3 = nullptr, *Frame4 = nullptr;
     std::array<QLabel *, 2> Label1{};

@@ -107,6 +107,8 @@ bool StatementAdapter::adapt(SqlStatement &s, const QByteArray &database)
         return false;
     collations(s);
     invisible(s);
+    if (s.kind == K::CreateTable && !m_elsewhere.isEmpty())
+        references(s);
     const bool object = s.kind == K::CreateView || s.kind == K::CreateTrigger || s.kind == K::CreateRoutine
         || s.kind == K::CreateEvent;
     if (object) {
@@ -321,6 +323,57 @@ QStringList StatementAdapter::summary() const
         lines
             << QStringLiteral("적응: 루틴의 sql_mode에서 NO_AUTO_CREATE_USER를 뺐습니다 (문장 %1개).").arg(n);
     return lines;
+}
+
+}  // namespace velmar::load
+
+namespace velmar::load {
+
+void StatementAdapter::referElsewhere(const QByteArray &database, const QSet<QByteArray> &tables)
+{
+    m_elsewhereDatabase = database;
+    m_elsewhere = tables;
+}
+
+void StatementAdapter::references(SqlStatement &s) const
+{
+    // The dump writes "REFERENCES `name` (" with the name alone, which the server reads in the
+    // database the table is made in.
+    static const QByteArray word = "REFERENCES `";
+    QByteArray out;
+    qsizetype from = 0;
+    for (qsizetype at = s.text.indexOf(word); at >= 0; at = s.text.indexOf(word, from)) {
+        const qsizetype start = at + word.size();
+        qsizetype end = start;
+        QByteArray name;
+        while (end < s.text.size()) {
+            if (s.text.at(end) == '`') {
+                if (end + 1 < s.text.size() && s.text.at(end + 1) == '`') {
+                    name += '`';
+                    end += 2;
+                    continue;
+                }
+                break;
+            }
+            name += s.text.at(end++);
+        }
+        // A name already followed by ".`table`" names its database itself.
+        const bool qualified = end + 1 < s.text.size() && s.text.at(end + 1) == '.';
+        out += s.text.mid(from, start - 1 - from);
+        if (end < s.text.size() && !qualified && m_elsewhere.contains(name)) {
+            QByteArray db = m_elsewhereDatabase;
+            out += '`' + db.replace("`", "``") + "`.";
+        }
+        from = start - 1;
+        if (end >= s.text.size())
+            break;
+        out += s.text.mid(from, end + 1 - from);
+        from = end + 1;
+    }
+    if (from == 0)
+        return;
+    out += s.text.mid(from);
+    s.text = out;
 }
 
 }  // namespace velmar::load

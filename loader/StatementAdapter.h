@@ -44,6 +44,10 @@ public:
     // source's name becomes in object bodies (a staging database's own objects must read it);
     // empty: toDatabase.
     bool adapt(SqlStatement &s, const QByteArray &database = QByteArray());
+    // A foreign key of a table the load makes that references one of tables (names unquoted)
+    // names it in database: the parents of a partial load stay where they are. Set before the
+    // load starts.
+    void referElsewhere(const QByteArray &database, const QSet<QByteArray> &tables);
     // One log line per kind of change, with its count, in a fixed order.
     QStringList summary() const;
     // The definers the load kept that the local server lacks, as "user@host".
@@ -59,8 +63,11 @@ private:
     void ownName(SqlStatement &s, const QByteArray &to);
     void definer(SqlStatement &s);
     void sqlMode(SqlStatement &s);
+    void references(SqlStatement &s) const;
 
     AdaptRules m_rules;
+    QByteArray m_elsewhereDatabase;
+    QSet<QByteArray> m_elsewhere;
     mutable std::mutex m_lock;
     std::map<Change, std::set<qint64>> m_seen;          // the file offsets changed, by kind
     std::map<QByteArray, QByteArray> m_collationsUsed;  // missing -> used instead

@@ -39,6 +39,9 @@ struct JobFixture {
                                const QString &newDB);
     // Runs a copy, answering Yes to every question; hook sees the job first.
     static CopyOutcome run(const CopyRequest &r, const std::function<void(CopyJob &)> &hook = {});
+    // Every definition, checksum and AUTO_INCREMENT of a database, its character set and its
+    // foreign keys, one "what<TAB>text" line each, with the database's own name written "<db>".
+    static QStringList snapshot(const QString &db);
     // Runs statements on the test server; an error fails the test.
     static void exec(const QString &sql);
 };

@@ -131,6 +131,8 @@ private slots:
                                    << "--stages는 쉼표로 구분한 1, 2, 3입니다: 1,4\n" + hint;
         QTest::newRow("conflicting options") << QStringList{"--fk", "--no-fk"}
                                              << "함께 쓸 수 없는 옵션입니다: --fk, --no-fk\n" + hint;
+        QTest::newRow("conflicting refresh options") << QStringList{"--changed-only", "--full"}
+                                                     << "함께 쓸 수 없는 옵션입니다: --changed-only, --full\n" + hint;
         QTest::newRow("unknown option") << QStringList{"--host", "h", "--frob"} << "알 수 없는 옵션입니다: --frob\n" + hint;
         QTest::newRow("unknown options") << QStringList{"-z", "--frob"} << "알 수 없는 옵션입니다: -z, --frob\n" + hint;
         QTest::newRow("missing value") << QStringList{"--host"} << "--host 뒤에 값이 없습니다.\n" + hint;
@@ -190,6 +192,33 @@ private slots:
         QVERIFY(lines.at(lines.size() - 2).startsWith("[Finish] Total Time="));
         QCOMPARE(JobFixture::checksums("dorvik_cli_dev"), JobFixture::checksums("dorvik_cli"));
         QCOMPARE(storeFile(), before);
+    }
+
+    // The remembered box, and the options over it, decide whether the copy looks for changed tables.
+    void changedOnlyOption_data()
+    {
+        QTest::addColumn<QString>("remembered");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<bool>("refresh");
+        QTest::newRow("--changed-only") << "0" << "--changed-only" << true;
+        QTest::newRow("remembered") << "1" << "" << true;
+        QTest::newRow("--full over remembered") << "1" << "--full" << false;
+    }
+    void changedOnlyOption()
+    {
+        QFETCH(QString, remembered);
+        QFETCH(QString, option);
+        QFETCH(bool, refresh);
+        // The database the copy from the remembered fields made.
+        QVERIFY(JobFixture::databaseExists("dorvik_cli_dev"));
+        SaveSetting(kConfigSection, "ChangedOnly", remembered);
+        QStringList args{"--work-folder", m_dir.path() + "/remembered", "--stages", "1,2", "--yes"};
+        if (!option.isEmpty())
+            args << option;
+        const CliRun r = runCli(args);
+        SaveSetting(kConfigSection, "ChangedOnly", "0");
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out.split('\n').contains("변경된 테이블 찾기..."), refresh);
     }
 
     void questionsWithoutTerminal()

@@ -77,6 +77,23 @@ private slots:
         QCOMPARE(optionsSayCompression(options), said);
     }
 
+    void dumpOptionsTakeTriggers_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<bool>("in");
+        QTest::newRow("default") << "-q -e" << true;
+        QTest::newRow("skipped") << "-q --skip-triggers" << false;
+        QTest::newRow("zero") << "--triggers=0" << false;
+        QTest::newRow("skipped, then taken") << "--skip-triggers --triggers" << true;
+        QTest::newRow("quoted word") << "--where=\"a='--skip-triggers'\"" << true;
+    }
+    void dumpOptionsTakeTriggers()
+    {
+        QFETCH(QString, options);
+        QFETCH(bool, in);
+        QCOMPARE(optionsDumpTriggers(options), in);
+    }
+
     void linkChoice_data()
     {
         QTest::addColumn<double>("rate");

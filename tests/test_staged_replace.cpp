@@ -22,45 +22,7 @@ using namespace velmar::test;
 namespace {
 
 using Outcome = CopyOutcome;
-
-// Every definition, checksum and AUTO_INCREMENT of a database, its character set and its foreign
-// keys, one "what<TAB>text" line each, with the database's own name written "<db>".
-QStringList snapshot(const QString &db)
-{
-    const QString in = "'" + db + "'";  // the names in these tests need no escaping
-    QStringList out = TestServer::rows("SELECT 'charset', DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME "
-                                       "FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = " + in);
-    const QStringList objects = TestServer::rows(
-        QString("SELECT IF(TABLE_TYPE = 'VIEW', 'VIEW', 'TABLE'), TABLE_NAME, AUTO_INCREMENT"
-                " FROM information_schema.TABLES WHERE TABLE_SCHEMA = %1"
-                " UNION ALL SELECT 'TRIGGER', TRIGGER_NAME, '' FROM information_schema.TRIGGERS"
-                " WHERE TRIGGER_SCHEMA = %1"
-                " UNION ALL SELECT ROUTINE_TYPE, ROUTINE_NAME, '' FROM information_schema.ROUTINES"
-                " WHERE ROUTINE_SCHEMA = %1"
-                " UNION ALL SELECT 'EVENT', EVENT_NAME, '' FROM information_schema.EVENTS"
-                " WHERE EVENT_SCHEMA = %1")
-            .arg(in));
-    const QString prefix = JobFixture::quoteName(db) + '.';
-    for (const QString &object : objects) {
-        const QString kind = object.section('\t', 0, 0);
-        const QString name = prefix + JobFixture::quoteName(object.section('\t', 1, 1));
-        const QString shown = TestServer::rows("SHOW CREATE " + kind + ' ' + name).value(0);
-        // A trigger's definition ends with the time it was created.
-        out << kind + ' ' + (kind == "TRIGGER" ? shown.section('\t', 0, 5) : shown);
-        if (kind == "TABLE")
-            out << "AUTO_INCREMENT " + object.section('\t', 1)
-                << "CHECKSUM " + TestServer::rows("CHECKSUM TABLE " + name).value(0);
-    }
-    out << TestServer::rows("SELECT 'FOREIGN KEY', k.TABLE_NAME, k.CONSTRAINT_NAME, k.COLUMN_NAME, "
-                            "k.REFERENCED_TABLE_SCHEMA, k.REFERENCED_TABLE_NAME, k.REFERENCED_COLUMN_NAME, "
-                            "r.UNIQUE_CONSTRAINT_SCHEMA, r.UPDATE_RULE, r.DELETE_RULE "
-                            "FROM information_schema.KEY_COLUMN_USAGE k "
-                            "JOIN information_schema.REFERENTIAL_CONSTRAINTS r ON r.CONSTRAINT_SCHEMA = "
-                            "k.CONSTRAINT_SCHEMA AND r.CONSTRAINT_NAME = k.CONSTRAINT_NAME "
-                            "WHERE k.TABLE_SCHEMA = " + in + " ORDER BY 2, 3, 4");
-    out.sort();
-    return out.replaceInStrings(db, "<db>");
-}
+const auto snapshot = JobFixture::snapshot;
 
 // Both hosts' grants of a user, the user's (and its database's) name written "<db>".
 QStringList grantsOf(const QString &user)

@@ -136,6 +136,35 @@ private slots:
             QCOMPARE(s.text, out);
     }
 
+    // A partial load's foreign keys to the tables that stay name the user's database.
+    void referencesElsewhere_data()
+    {
+        QTest::addColumn<QByteArray>("in");
+        QTest::addColumn<QByteArray>("out");
+        const QByteArray head = "CREATE TABLE `c` (\n  `p_id` int NOT NULL,\n  CONSTRAINT `c_ibfk_1` FOREIGN KEY (`p_id`) ";
+        QTest::newRow("parent that stays") << head + "REFERENCES `p` (`id`)\n)"
+                                           << head + "REFERENCES `pelsar_abc_dev`.`p` (`id`)\n)";
+        QTest::newRow("parent loaded too") << head + "REFERENCES `q` (`id`)\n)" << head + "REFERENCES `q` (`id`)\n)";
+        QTest::newRow("named with its database") << head + "REFERENCES `other`.`p` (`id`)\n)"
+                                                 << head + "REFERENCES `other`.`p` (`id`)\n)";
+        QTest::newRow("backtick in the name") << head + "REFERENCES `a``b` (`id`)\n)"
+                                              << head + "REFERENCES `pelsar_abc_dev`.`a``b` (`id`)\n)";
+        QTest::newRow("two keys") << head + "REFERENCES `p` (`id`),\n  FOREIGN KEY (`x`) REFERENCES `q` (`id`),\n  FOREIGN KEY (`y`) REFERENCES `p` (`id`))"
+                                  << head + "REFERENCES `pelsar_abc_dev`.`p` (`id`),\n  FOREIGN KEY (`x`) REFERENCES `q` (`id`),\n  FOREIGN KEY (`y`) REFERENCES `pelsar_abc_dev`.`p` (`id`))";
+        QTest::newRow("rows untouched") << QByteArray("INSERT INTO `c` VALUES (1,'REFERENCES `p` (')")
+                                        << QByteArray("INSERT INTO `c` VALUES (1,'REFERENCES `p` (')");
+    }
+    void referencesElsewhere()
+    {
+        QFETCH(QByteArray, in);
+        QFETCH(QByteArray, out);
+        StatementAdapter adapter(toMariadb());
+        adapter.referElsewhere("pelsar_abc_dev", {"p", "a`b"});
+        SqlStatement s = statement(in);
+        QVERIFY(adapter.adapt(s));
+        QCOMPARE(s.text, out);
+    }
+
     void sqlMode_data()
     {
         QTest::addColumn<bool>("mysql8");

@@ -29,6 +29,8 @@
 #include <QTranslator>
 #include <QTest>
 
+#include <functional>
+
 #include <memory>
 
 using namespace velmar;
@@ -129,7 +131,8 @@ private slots:
         row("txtField(1)", "Frame3", "-q -e", 900, 225, 3840, 330);
         row("Label3(3)", "Frame3", "결과파일:", 180, 705, 780, 180);
         row("Label4", "Frame3", ".\\dump\\dbname_2.sql", 1080, 705, 2055, 180);
-        row("Frame4", "FrmMain", "import", 221, 4725, 5010, 2040);
+        // One row taller than given, for the changed-tables-only box; the buttons move down with it.
+        row("Frame4", "FrmMain", "import", 221, 4725, 5010, 2295);
         row("chkField(0)", "Frame4", "외래키 처리", 315, 270, 1590, 195);
         row("chkField(2)", "Frame4", "온라인주문용 유저 생성", 2115, 270, 2310, 195);
         row("Label3(7)", "Frame4", "외래키파일경로:", 225, 585, 1320, 180);
@@ -141,8 +144,9 @@ private slots:
         row("Label3(5)", "Frame4", "N&ew USER:", 225, 1710, 990, 180);
         row("txtField(2)", "Frame4", "", 1260, 1665, 1995, 285);
         row("Label1(1)", "Frame4", "(공란시 기본처리)", 3330, 1710, 1470, 180);
-        row("cmdCopy", "FrmMain", "복사", 810, 6885, 1815, 645);
-        row("cmdClose", "FrmMain", "닫기", 2760, 6885, 1815, 645);
+        row("chkChangedOnly", "Frame4", "변경된 테이블만 복사 (기존 Local DB 갱신)", 315, 2010, 4155, 195);
+        row("cmdCopy", "FrmMain", "복사", 810, 7140, 1815, 645);
+        row("cmdClose", "FrmMain", "닫기", 2760, 7140, 1815, 645);
     }
     void layout()
     {
@@ -170,9 +174,10 @@ private slots:
     void windowAndLists()
     {
         FrmMain w;
-        // 5490 twips wide; the given 7665 twips high plus the progress row under the buttons.
+        // 5490 twips wide; 7920 twips high (the given 7665 and the import group's added row) plus
+        // the progress row under the buttons.
         QCOMPARE(w.width(), 366);
-        QVERIFY(w.height() > 511);
+        QVERIFY(w.height() > 528);
         QVERIFY(w.pgbCopy->geometry().top() >= w.cmdCopy->geometry().bottom());
         QVERIFY(w.lblStatus->geometry().top() >= w.pgbCopy->geometry().bottom());
         QVERIFY(w.lblStatus->geometry().bottom() < w.height());
@@ -487,21 +492,37 @@ private slots:
         QVERIFY(w.txtField[4]->isEnabled());
     }
 
-    // The definer box is remembered like the other option boxes and reaches the copy request.
-    void definerBoxSavesAndRestores()
+    // The boxes added to the import group are remembered like the other option boxes and reach
+    // the copy request.
+    void addedBoxSavesAndRestores_data()
     {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<std::function<bool(const CopyRequest &)>>("inRequest");
+        QTest::newRow("definers") << "chkDefiner" << "DefinerLocal"
+                                  << std::function([](const CopyRequest &r) { return r.definers == CopyRequest::Definers::CreateLocked; });
+        QTest::newRow("changed only") << "chkChangedOnly" << "ChangedOnly"
+                                      << std::function([](const CopyRequest &r) { return r.changedOnly; });
+    }
+    void addedBoxSavesAndRestores()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, key);
+        QFETCH(std::function<bool(const CopyRequest &)>, inRequest);
         {
             ShownWindow s;
             QVERIFY(s.ready());
-            QVERIFY(!s.w.chkDefiner->isChecked());
-            QCOMPARE(s.w.copyRequest().definers, CopyRequest::Definers::Rewrite);
-            QTest::mouseClick(s.w.chkDefiner, Qt::LeftButton);
-            QCOMPARE(stored("DefinerLocal"), QString("1"));
-            QCOMPARE(s.w.copyRequest().definers, CopyRequest::Definers::CreateLocked);
+            auto *check = s.w.findChild<QCheckBox *>(box);
+            QVERIFY(check && !check->isChecked());
+            QVERIFY(!inRequest(s.w.copyRequest()));
+            QTest::mouseClick(check, Qt::LeftButton);
+            QCOMPARE(stored(key), QString("1"));
+            QVERIFY(inRequest(s.w.copyRequest()));
         }
         ShownWindow again;
         QVERIFY(again.ready());
-        QVERIFY(again.w.chkDefiner->isChecked());
+        QVERIFY(again.w.findChild<QCheckBox *>(box)->isChecked());
+        QVERIFY(inRequest(again.w.copyRequest()));
     }
 
     void pickedItemSavesAtOnce_data()
@@ -595,14 +616,15 @@ private slots:
         FrmMain &w = s.w;
         QVERIFY(s.ready());
         QStringList order{focusName(&w)};
-        for (int i = 0; i < 17; ++i) {
+        for (int i = 0; i < 18; ++i) {
             QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
             order << focusName(&w);
         }
         QCOMPARE(order, (QStringList{"cmbField(0)", "cmbField(1)", "txtField(0)", "txtField(1)",
                                      "txtField(3)", "txtField(2)", "cmdCopy", "chkWork(0)", "chkWork(1)",
                                      "chkWork(2)", "cmdChkAll", "chkField(0)", "cmdClose", "chkField(1)",
-                                     "chkField(2)", "chkDefiner", "txtField(4)", "cmbField(0)"}));
+                                     "chkField(2)", "chkDefiner", "chkChangedOnly", "txtField(4)",
+                                     "cmbField(0)"}));
     }
 
     void accessKeysReachTheFields_data()
