@@ -134,6 +134,12 @@ private slots:
         const CopyOutcome refresh = JobFixture::run(copyTo(folder.path(), "co_loc", true));
         QVERIFY_COPIED(refresh);
         QCOMPARE(changesLogged(refresh.log), changes);
+        // Only those were dumped and moved in.
+        const qsizetype dropped = changes.filter(": 원본에서 삭제").size();
+        const QString swapped = QString("Local DB 부분 교체 완료: co_loc (테이블 교체 %1개, 삭제 %2개,")
+                                    .arg(changes.size() - dropped)
+                                    .arg(dropped);
+        QVERIFY2(!refresh.log.filter(swapped).isEmpty(), qPrintable(refresh.log.join('\n')));
         // The refresh wrote its own files: the full dump an import alone would load is untouched.
         QVERIFY(QFileInfo::exists(folder.path() + "/dump/co_src@changed_2.sql"));
         QCOMPARE(QFileInfo(fullDump).size(), fullSize);
