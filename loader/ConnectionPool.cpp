@@ -16,6 +16,8 @@ constexpr unsigned kReadTimeout = 3600;
 constexpr unsigned kWriteTimeout = 600;
 constexpr unsigned kControlTimeout = 10;
 constexpr int kDeadlockRetries = 3;
+constexpr unsigned kDeadlock = 1213;
+constexpr unsigned kLockWaitTimeout = 1205;
 // Statements waiting per connection besides the running one: enough to keep each connection
 // busy, few enough that memory stays at a handful of statements.
 constexpr size_t kQueueDepth = 2;
@@ -80,10 +82,19 @@ QString ConnectionPool::openWorker(const LoadTarget &target)
 
 void ConnectionPool::start()
 {
+    m_clock.start();
     for (auto &w : m_workers) {
         Worker *worker = w.get();
         w->thread = std::thread([this, worker] { workerLoop(*worker); });
     }
+}
+
+LoadFigures ConnectionPool::figures() const
+{
+    LoadFigures f = m_figures;
+    f.totalMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+    f.afterRowsMs = m_lastRowsEnd >= 0 ? f.totalMs - m_lastRowsEnd : 0;
+    return f;
 }
 
 void ConnectionPool::close()
@@ -205,6 +216,7 @@ void ConnectionPool::execute(Worker &w, const Job &job, std::unique_lock<std::mu
 {
     if (job.counted)
         ++m_sent;
+    const qint64 began = m_clock.elapsed();
     lock.unlock();
     LoaderConnection &c = *w.connection;
     bool ok = false;
@@ -212,7 +224,7 @@ void ConnectionPool::execute(Worker &w, const Job &job, std::unique_lock<std::mu
         ok = c.exec(job.text);
     // Rows sent at the same time may deadlock on a unique index; the server rolled back
     // that statement alone (its own transaction, committed below), so it is sent again.
-    for (int retry = 0; !ok && job.rows && c.errorNumber() == 1213 && retry < kDeadlockRetries; ++retry)
+    for (int retry = 0; !ok && job.rows && c.errorNumber() == kDeadlock && retry < kDeadlockRetries; ++retry)
         ok = c.exec(job.text);
     // With autocommit off the file would build one transaction over all its rows; each
     // statement is committed instead, so the server never holds it, a retried batch is
@@ -222,6 +234,16 @@ void ConnectionPool::execute(Worker &w, const Job &job, std::unique_lock<std::mu
     const unsigned error = ok ? 0 : c.errorNumber();
     const QString message = ok ? QString() : c.errorText(job.line);
     lock.lock();
+    const qint64 ended = m_clock.elapsed();
+    if (job.rows) {
+        m_figures.rowsMs += ended - began;
+        m_lastRowsEnd = ended;
+    } else if (job.keys) {
+        m_figures.keysMs += ended - began;
+        ++m_figures.keyTables;
+    } else if (job.foreignKeys) {
+        m_figures.foreignKeysMs += ended - began;
+    }
     if (!ok)
         m_stop.fail(job.line, message, error);
 }
@@ -236,6 +258,9 @@ bool ConnectionPool::sendRows(LoaderConnection &c, const Job &job, bool &ok)
     if (job.dataCharset.isEmpty() || !m_dataWorks || !rowsAsData(job.text, job.dataCharset, d))
         return false;
     ok = c.exec(QByteArrayLiteral("START TRANSACTION")) && c.loadData(d.statement, d.data, d.rows);
+    // A deadlock rolled the whole transaction back: the same rows go again, as LOAD DATA.
+    for (int retry = 0; !ok && c.errorNumber() == kDeadlock && retry < kDeadlockRetries; ++retry)
+        ok = c.exec(QByteArrayLiteral("START TRANSACTION")) && c.loadData(d.statement, d.data, d.rows);
     if (ok) {
         ++m_asData;
         return true;
@@ -243,8 +268,10 @@ bool ConnectionPool::sendRows(LoaderConnection &c, const Job &job, bool &ok)
     if (connectionLost(c.errorNumber()))
         return true;
     // An error rather than a poor answer: the server or its settings refuse LOAD DATA LOCAL
-    // (local_infile off, ...), so the rest go as INSERTs.
-    if (c.errorNumber() != 0)
+    // (local_infile off, ...), so the rest go as INSERTs. A lock that another connection held
+    // says nothing of that: these rows go as an INSERT, the next ones as LOAD DATA again.
+    const unsigned error = c.errorNumber();
+    if (error != 0 && error != kDeadlock && error != kLockWaitTimeout)
         m_dataWorks = false;
     ok = c.exec(QByteArrayLiteral("ROLLBACK"));
     // After a cancel or another connection's failure nothing more is sent.

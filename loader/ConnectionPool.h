@@ -1,8 +1,10 @@
 #pragma once
 
 #include "LoaderConnection.h"
+#include "SqlLoader.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -45,6 +47,8 @@ struct Job {
     qint64 line = 0;
     qint64 bytes = 0;      // file bytes this job stands for (progress)
     bool rows = false;     // a plain row INSERT (sent again after a deadlock)
+    bool keys = false;         // a table's held-back keys (for the figures)
+    bool foreignKeys = false;  // their foreign keys
     bool counted = false;  // counts as one statement sent
     // Rows of a transactional table in a session that reads them the same either way: they go
     // as LOAD DATA, in this character set.
@@ -107,6 +111,8 @@ public:
     qint64 sent() const { return m_sent; }
     qint64 asData() const { return m_asData; }
     bool dataWorks() const { return m_dataWorks; }
+    // The figures so far, the total and the reading's waits excepted; after close().
+    LoadFigures figures() const;
 
     // What the connections are at.
     bool idle() const;  // every connection, a segment's and the key connection too
@@ -151,6 +157,9 @@ private:
     std::condition_variable m_workCv;
     std::condition_variable m_doneCv;
     qint64 m_sent = 0;
+    LoadFigures m_figures;          // under the lock
+    QElapsedTimer m_clock;          // from start()
+    qint64 m_lastRowsEnd = -1;      // on m_clock
     // Rows as LOAD DATA: while the server allows it.
     std::atomic_bool m_dataWorks{true};
     std::atomic<qint64> m_asData{0};
