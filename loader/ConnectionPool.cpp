@@ -21,6 +21,9 @@ constexpr unsigned kLockWaitTimeout = 1205;
 // Statements waiting per connection besides the running one: enough to keep each connection
 // busy, few enough that memory stays at a handful of statements.
 constexpr size_t kQueueDepth = 2;
+// Two tables' keys may be built at once: the last tables' rows often end together, and one
+// index build keeps one processor busy.
+constexpr int kKeyConnections = 2;
 
 QString cannotConnect(const LoadTarget &target, const LoaderConnection &c)
 {
@@ -59,8 +62,8 @@ QString ConnectionPool::open(const LoadTarget &target, int count, ServerFacts &s
             return error;
     }
     m_regular = m_workers.size();
-    // One more connection builds a table's deferred keys while the next tables load.
-    if (count > 1) {
+    // More connections build tables' deferred keys while the next tables load.
+    for (int i = 0; count > 1 && i < kKeyConnections; ++i) {
         const QString error = openWorker(target);
         if (!error.isEmpty())
             return error;
@@ -116,10 +119,11 @@ bool ConnectionPool::idle() const
                        [](const auto &w) { return !w->busy && w->queue.empty(); });
 }
 
-bool ConnectionPool::keysBusy() const
+bool ConnectionPool::keysBusyWith(const QByteArray &table) const
 {
-    const Worker &k = *m_workers.back();
-    return k.keys && (k.busy || !k.queue.empty());
+    return std::any_of(m_workers.begin(), m_workers.end(), [&](const auto &w) {
+        return w->keys && (w->busy || !w->queue.empty()) && w->keysTables.contains(table);
+    });
 }
 
 bool ConnectionPool::rowWorker(const Worker *w) const
@@ -149,10 +153,22 @@ void ConnectionPool::queueRows(Job job)
     best->queue.push_back(std::move(job));
 }
 
+// A table's foreign keys follow its keys on the same connection.
 void ConnectionPool::queueKeys(const QByteArray &table, Job job)
 {
-    m_workers.back()->queue.push_back(std::move(job));
-    m_keysTables.insert(table);
+    Worker *best = nullptr;
+    for (auto &w : m_workers) {
+        if (!w->keys)
+            continue;
+        if (w->keysTables.contains(table)) {
+            best = w.get();
+            break;
+        }
+        if (!best || w->queue.size() + w->busy < best->queue.size() + best->busy)
+            best = w.get();
+    }
+    best->queue.push_back(std::move(job));
+    best->keysTables.insert(table);
 }
 
 // Two connections of the statements', at least one left for the others.
@@ -208,7 +224,7 @@ void ConnectionPool::runStatement(Worker &w, const Job &job, std::unique_lock<st
         m_rowsIn(job.table);
     }
     if (w.keys && w.queue.empty())
-        m_keysTables.clear();
+        w.keysTables.clear();
 }
 
 // Sends one statement on w's connection, the lock let go meanwhile, and records a failure.
