@@ -24,6 +24,11 @@ constexpr size_t kQueueDepth = 2;
 // Two tables' keys may be built at once: the last tables' rows often end together, and one
 // index build keeps one processor busy.
 constexpr int kKeyConnections = 2;
+// What an index build may use in the key connections' sessions, where the server has it for a
+// session: MySQL 8.0.27 on sorts a new index in innodb_ddl_buffer_size (1 MiB by default) and
+// merges what overflows through files. MariaDB has no such session variable (its
+// innodb_sort_buffer_size is global and read only) and refuses it, which changes nothing.
+const QByteArray kKeySessionSettings[] = {"innodb_ddl_buffer_size = 33554432"};
 
 QString cannotConnect(const LoadTarget &target, const LoaderConnection &c)
 {
@@ -68,6 +73,8 @@ QString ConnectionPool::open(const LoadTarget &target, int count, ServerFacts &s
         if (!error.isEmpty())
             return error;
         m_workers.back()->keys = true;
+        for (const QByteArray &setting : kKeySessionSettings)
+            m_workers.back()->connection->setSession(setting);
     }
     return {};
 }

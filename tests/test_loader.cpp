@@ -1,6 +1,7 @@
 // The SQL loader: the reader's cuts, then loads into the test server compared with what the real
 // mysql client makes of the same file.
 #include "GrowingFile.h"
+#include "LoaderConnection.h"
 #include "RowsAsData.h"
 #include "SqlLoader.h"
 #include "SqlStatementReader.h"
@@ -530,6 +531,45 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
         const QString rows = QStringLiteral("SELECT n, cs, tz, x, ac, fk FROM `%1`.s ORDER BY n");
         QCOMPARE(TestServer::rows(rows.arg(QStringLiteral("lsload"))), TestServer::rows(rows.arg(QStringLiteral("lsclient"))));
         QCOMPARE(TestServer::value(QStringLiteral("SELECT COUNT(DISTINCT cid) FROM lsload.s")).toInt(), connectionsUsed);
+    }
+
+    // A session setting the server refuses leaves the connection as it was and working; one it
+    // takes holds for that session alone.
+    void sessionSettings_data()
+    {
+        QTest::addColumn<QByteArray>("assignment");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<QString>("session");  // the variable afterwards, in this session
+        QTest::addColumn<QString>("global");   // the same, for the server
+        const QString sortBuffer = TestServer::value(QStringLiteral("SELECT @@GLOBAL.sort_buffer_size"));
+        QTest::newRow("taken") << QByteArray("sort_buffer_size = 4194304") << true << QStringLiteral("4194304")
+                               << sortBuffer;
+        // MySQL 8's; MariaDB has no such variable.
+        QTest::newRow("unknown here") << QByteArray("innodb_ddl_buffer_size = 33554432") << false << QString()
+                                      << QString();
+        QTest::newRow("global and read only") << QByteArray("innodb_sort_buffer_size = 4194304") << false
+                                              << QStringLiteral("1048576") << QStringLiteral("1048576");
+        QTest::newRow("not a number") << QByteArray("sort_buffer_size = 'lots'") << false << sortBuffer
+                                      << sortBuffer;
+    }
+
+    void sessionSettings()
+    {
+        VELMAR_REQUIRE_SERVER();
+        QFETCH(QByteArray, assignment);
+        QFETCH(bool, taken);
+        QFETCH(QString, session);
+        QFETCH(QString, global);
+        LoaderConnection c;
+        QVERIFY(c.open(target(QString()), 10, 10));
+        QCOMPARE(c.setSession(assignment), taken);
+        const QByteArray name = assignment.left(assignment.indexOf(' '));
+        bool ok = false;
+        QCOMPARE(QString::fromUtf8(c.value("SELECT @@" + name, &ok)), session);
+        QCOMPARE(ok, !session.isEmpty());
+        QCOMPARE(c.value("SELECT 'still answers'"), QByteArray("still answers"));
+        if (!global.isEmpty())
+            QCOMPARE(TestServer::value(QStringLiteral("SELECT @@GLOBAL.") + QString::fromLatin1(name)), global);
     }
 
     // Rows that meet another connection's row lock: each row tells who holds the lock and when it
