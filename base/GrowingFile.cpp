@@ -92,7 +92,9 @@ qint64 GrowingFileReader::size() const
 qint64 GrowingFileReader::readData(char *data, qint64 maxSize)
 {
     QString why;
+    const auto start = std::chrono::steady_clock::now();
     const qint64 written = m_growing->waitPast(m_file.pos(), m_stopped, &why);
+    m_waitedNs += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
     if (written < 0) {
         setErrorString(why);
         return -1;

@@ -43,6 +43,8 @@ public:
     void close() override;
     bool seek(qint64 pos) override;
     qint64 size() const override;
+    // How long reads waited at the written end for more.
+    qint64 waitedMs() const { return m_waitedNs / 1'000'000; }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
@@ -52,6 +54,7 @@ private:
     QFile m_file;
     std::shared_ptr<GrowingFile> m_growing;
     std::function<bool()> m_stopped;
+    qint64 m_waitedNs = 0;
 };
 
 }  // namespace velmar

@@ -27,6 +27,7 @@ private:
     bool loadFile(const QString &file, const QString &database);
     // What the loader's outcome means for the import: the client runs a file of client commands.
     bool settle(const LoadResult &r, const QString &file, const QString &database);
+    void logFigures(const LoadResult &r);
     // The file through the mysql client: a copy adapted to the local server when the load adapts.
     bool clientLoad(const QString &file);
     // There is room for the replacement beside the old database, or the user chose to drop the

@@ -16,9 +16,19 @@ constexpr unsigned kReadTimeout = 3600;
 constexpr unsigned kWriteTimeout = 600;
 constexpr unsigned kControlTimeout = 10;
 constexpr int kDeadlockRetries = 3;
+constexpr unsigned kDeadlock = 1213;
+constexpr unsigned kLockWaitTimeout = 1205;
 // Statements waiting per connection besides the running one: enough to keep each connection
 // busy, few enough that memory stays at a handful of statements.
 constexpr size_t kQueueDepth = 2;
+// Two tables' keys may be built at once: the last tables' rows often end together, and one
+// index build keeps one processor busy.
+constexpr int kKeyConnections = 2;
+// What an index build may use in the key connections' sessions, where the server has it for a
+// session: MySQL 8.0.27 on sorts a new index in innodb_ddl_buffer_size (1 MiB by default) and
+// merges what overflows through files. MariaDB has no such session variable (its
+// innodb_sort_buffer_size is global and read only) and refuses it, which changes nothing.
+const QByteArray kKeySessionSettings[] = {"innodb_ddl_buffer_size = 33554432"};
 
 QString cannotConnect(const LoadTarget &target, const LoaderConnection &c)
 {
@@ -57,12 +67,14 @@ QString ConnectionPool::open(const LoadTarget &target, int count, ServerFacts &s
             return error;
     }
     m_regular = m_workers.size();
-    // One more connection builds a table's deferred keys while the next tables load.
-    if (count > 1) {
+    // More connections build tables' deferred keys while the next tables load.
+    for (int i = 0; count > 1 && i < kKeyConnections; ++i) {
         const QString error = openWorker(target);
         if (!error.isEmpty())
             return error;
         m_workers.back()->keys = true;
+        for (const QByteArray &setting : kKeySessionSettings)
+            m_workers.back()->connection->setSession(setting);
     }
     return {};
 }
@@ -80,10 +92,19 @@ QString ConnectionPool::openWorker(const LoadTarget &target)
 
 void ConnectionPool::start()
 {
+    m_clock.start();
     for (auto &w : m_workers) {
         Worker *worker = w.get();
         w->thread = std::thread([this, worker] { workerLoop(*worker); });
     }
+}
+
+LoadFigures ConnectionPool::figures() const
+{
+    LoadFigures f = m_figures;
+    f.totalMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+    f.afterRowsMs = m_lastRowsEnd >= 0 ? f.totalMs - m_lastRowsEnd : 0;
+    return f;
 }
 
 void ConnectionPool::close()
@@ -105,10 +126,11 @@ bool ConnectionPool::idle() const
                        [](const auto &w) { return !w->busy && w->queue.empty(); });
 }
 
-bool ConnectionPool::keysBusy() const
+bool ConnectionPool::keysBusyWith(const QByteArray &table) const
 {
-    const Worker &k = *m_workers.back();
-    return k.keys && (k.busy || !k.queue.empty());
+    return std::any_of(m_workers.begin(), m_workers.end(), [&](const auto &w) {
+        return w->keys && (w->busy || !w->queue.empty()) && w->keysTables.contains(table);
+    });
 }
 
 bool ConnectionPool::rowWorker(const Worker *w) const
@@ -138,10 +160,22 @@ void ConnectionPool::queueRows(Job job)
     best->queue.push_back(std::move(job));
 }
 
+// A table's foreign keys follow its keys on the same connection.
 void ConnectionPool::queueKeys(const QByteArray &table, Job job)
 {
-    m_workers.back()->queue.push_back(std::move(job));
-    m_keysTables.insert(table);
+    Worker *best = nullptr;
+    for (auto &w : m_workers) {
+        if (!w->keys)
+            continue;
+        if (w->keysTables.contains(table)) {
+            best = w.get();
+            break;
+        }
+        if (!best || w->queue.size() + w->busy < best->queue.size() + best->busy)
+            best = w.get();
+    }
+    best->queue.push_back(std::move(job));
+    best->keysTables.insert(table);
 }
 
 // Two connections of the statements', at least one left for the others.
@@ -197,7 +231,7 @@ void ConnectionPool::runStatement(Worker &w, const Job &job, std::unique_lock<st
         m_rowsIn(job.table);
     }
     if (w.keys && w.queue.empty())
-        m_keysTables.clear();
+        w.keysTables.clear();
 }
 
 // Sends one statement on w's connection, the lock let go meanwhile, and records a failure.
@@ -205,6 +239,7 @@ void ConnectionPool::execute(Worker &w, const Job &job, std::unique_lock<std::mu
 {
     if (job.counted)
         ++m_sent;
+    const qint64 began = m_clock.elapsed();
     lock.unlock();
     LoaderConnection &c = *w.connection;
     bool ok = false;
@@ -212,7 +247,7 @@ void ConnectionPool::execute(Worker &w, const Job &job, std::unique_lock<std::mu
         ok = c.exec(job.text);
     // Rows sent at the same time may deadlock on a unique index; the server rolled back
     // that statement alone (its own transaction, committed below), so it is sent again.
-    for (int retry = 0; !ok && job.rows && c.errorNumber() == 1213 && retry < kDeadlockRetries; ++retry)
+    for (int retry = 0; !ok && job.rows && c.errorNumber() == kDeadlock && retry < kDeadlockRetries; ++retry)
         ok = c.exec(job.text);
     // With autocommit off the file would build one transaction over all its rows; each
     // statement is committed instead, so the server never holds it, a retried batch is
@@ -222,6 +257,16 @@ void ConnectionPool::execute(Worker &w, const Job &job, std::unique_lock<std::mu
     const unsigned error = ok ? 0 : c.errorNumber();
     const QString message = ok ? QString() : c.errorText(job.line);
     lock.lock();
+    const qint64 ended = m_clock.elapsed();
+    if (job.rows) {
+        m_figures.rowsMs += ended - began;
+        m_lastRowsEnd = ended;
+    } else if (job.keys) {
+        m_figures.keysMs += ended - began;
+        ++m_figures.keyTables;
+    } else if (job.foreignKeys) {
+        m_figures.foreignKeysMs += ended - began;
+    }
     if (!ok)
         m_stop.fail(job.line, message, error);
 }
@@ -236,6 +281,9 @@ bool ConnectionPool::sendRows(LoaderConnection &c, const Job &job, bool &ok)
     if (job.dataCharset.isEmpty() || !m_dataWorks || !rowsAsData(job.text, job.dataCharset, d))
         return false;
     ok = c.exec(QByteArrayLiteral("START TRANSACTION")) && c.loadData(d.statement, d.data, d.rows);
+    // A deadlock rolled the whole transaction back: the same rows go again, as LOAD DATA.
+    for (int retry = 0; !ok && c.errorNumber() == kDeadlock && retry < kDeadlockRetries; ++retry)
+        ok = c.exec(QByteArrayLiteral("START TRANSACTION")) && c.loadData(d.statement, d.data, d.rows);
     if (ok) {
         ++m_asData;
         return true;
@@ -243,8 +291,10 @@ bool ConnectionPool::sendRows(LoaderConnection &c, const Job &job, bool &ok)
     if (connectionLost(c.errorNumber()))
         return true;
     // An error rather than a poor answer: the server or its settings refuse LOAD DATA LOCAL
-    // (local_infile off, ...), so the rest go as INSERTs.
-    if (c.errorNumber() != 0)
+    // (local_infile off, ...), so the rest go as INSERTs. A lock that another connection held
+    // says nothing of that: these rows go as an INSERT, the next ones as LOAD DATA again.
+    const unsigned error = c.errorNumber();
+    if (error != 0 && error != kDeadlock && error != kLockWaitTimeout)
         m_dataWorks = false;
     ok = c.exec(QByteArrayLiteral("ROLLBACK"));
     // After a cancel or another connection's failure nothing more is sent.

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "LoaderConnection.h"
+#include "SqlLoader.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -45,6 +47,8 @@ struct Job {
     qint64 line = 0;
     qint64 bytes = 0;      // file bytes this job stands for (progress)
     bool rows = false;     // a plain row INSERT (sent again after a deadlock)
+    bool keys = false;         // a table's held-back keys (for the figures)
+    bool foreignKeys = false;  // their foreign keys
     bool counted = false;  // counts as one statement sent
     // Rows of a transactional table in a session that reads them the same either way: they go
     // as LOAD DATA, in this character set.
@@ -57,6 +61,7 @@ struct Job {
 // One of the load's connections and the thread that sends on it.
 struct Worker {
     bool keys = false;  // builds the deferred keys, beside the rows of the next tables
+    QSet<QByteArray> keysTables;  // a key connection's: whose keys it builds or has waiting
     std::unique_ptr<LoaderConnection> connection;
     std::deque<Job> queue;
     bool busy = false;
@@ -82,7 +87,7 @@ struct ServerFacts {
 };
 
 // The load's connections, each with a thread that sends what its queue holds: the statements'
-// connections, then the one that builds deferred keys; besides them the loader's own connection
+// connections, then the ones that build deferred keys; besides them the loader's own connection
 // (its queries, KILL QUERY). Everything here but the threads' sending is under mutex().
 class ConnectionPool {
 public:
@@ -90,7 +95,7 @@ public:
     ~ConnectionPool();
 
     // Opens the loader's own connection, learns the server, opens count statement connections and,
-    // with more than one, the key connection; "" or the message why not.
+    // with more than one, the key connections; "" or the message why not.
     QString open(const LoadTarget &target, int count, ServerFacts &server);
     // Called, under the lock, when the last rows sent of a table are in.
     void onRowsIn(std::function<void(const QByteArray &table)> rowsIn) { m_rowsIn = std::move(rowsIn); }
@@ -107,11 +112,13 @@ public:
     qint64 sent() const { return m_sent; }
     qint64 asData() const { return m_asData; }
     bool dataWorks() const { return m_dataWorks; }
+    // The figures so far, the total and the reading's waits excepted; after close().
+    LoadFigures figures() const;
 
     // What the connections are at.
     bool idle() const;  // every connection, a segment's and the key connection too
     bool firstIdle() const { return !m_workers[0]->busy && m_workers[0]->queue.empty(); }
-    bool keysBusyWith(const QByteArray &table) const { return keysBusy() && m_keysTables.contains(table); }
+    bool keysBusyWith(const QByteArray &table) const;
     bool rowsPending(const QByteArray &table) const { return m_rowsInFlight.contains(table); }
     const Segment *segment() const { return m_segment.get(); }
     bool segmentLoads(const QByteArray &table) const;
@@ -120,7 +127,7 @@ public:
     // Queueing, then notify() to wake the connections.
     void queue(size_t connection, Job job) { m_workers[connection]->queue.push_back(std::move(job)); }
     void queueRows(Job job);  // on the row connection with the least to do
-    void queueKeys(const QByteArray &table, Job job);
+    void queueKeys(const QByteArray &table, Job job);  // on the key connection with the least to do
     void queueSegment(std::shared_ptr<Segment> segment, qint64 line);
     void notify() { m_workCv.notify_all(); }
     // Waits for a connection to finish something.
@@ -128,7 +135,6 @@ public:
     void cancel(std::unique_lock<std::mutex> &lock);
 
 private:
-    bool keysBusy() const;
     // Takes rows spread over the connections: not the key connection, nor one a segment has.
     bool rowWorker(const Worker *w) const;
     void workerLoop(Worker &w);
@@ -140,9 +146,8 @@ private:
 
     LoadStop &m_stop;
     std::unique_ptr<LoaderConnection> m_control;
-    std::vector<std::unique_ptr<Worker>> m_workers;  // the statements' connections, then the key connection
+    std::vector<std::unique_ptr<Worker>> m_workers;  // the statements' connections, then the key connections
     size_t m_regular = 0;                            // how many are the statements'
-    QSet<QByteArray> m_keysTables;           // whose keys the key connection builds or has waiting
     QHash<QByteArray, int> m_rowsInFlight;  // row statements sent or queued, by table
     std::shared_ptr<Segment> m_segment;      // loading on the last two statement connections
     std::function<void(const QByteArray &)> m_rowsIn;
@@ -151,6 +156,9 @@ private:
     std::condition_variable m_workCv;
     std::condition_variable m_doneCv;
     qint64 m_sent = 0;
+    LoadFigures m_figures;          // under the lock
+    QElapsedTimer m_clock;          // from start()
+    qint64 m_lastRowsEnd = -1;      // on m_clock
     // Rows as LOAD DATA: while the server allows it.
     std::atomic_bool m_dataWorks{true};
     std::atomic<qint64> m_asData{0};

@@ -17,7 +17,8 @@ bool isAscii(const QByteArray &text)
 
 }  // namespace
 
-bool splitSecondaryKeys(const QByteArray &createTable, QByteArray &withoutKeys, QByteArray &addKeys)
+bool splitSecondaryKeys(const QByteArray &createTable, QByteArray &withoutKeys, QByteArray &addKeys,
+                        QByteArray &addForeignKeys)
 {
     const QList<QByteArray> lines = createTable.split('\n');
     if (lines.size() < 3 || !lines.first().startsWith("CREATE TABLE `") || !lines.first().endsWith("` (")
@@ -32,6 +33,7 @@ bool splitSecondaryKeys(const QByteArray &createTable, QByteArray &withoutKeys, 
 
     QList<QByteArray> kept;
     QList<QByteArray> deferred;
+    QList<QByteArray> foreign;
     bool primary = false;
     for (qsizetype i = 1; i < close; ++i) {
         QByteArray line = lines[i];
@@ -49,12 +51,12 @@ bool splitSecondaryKeys(const QByteArray &createTable, QByteArray &withoutKeys, 
                    || (item.startsWith("CONSTRAINT ") && item.contains(" FOREIGN KEY "))) {
             if (!isAscii(item))
                 return false;
-            deferred << item;
+            (item.startsWith("CONSTRAINT ") ? foreign : deferred) << item;
         } else {
             kept << line;  // a check constraint or anything else stays where it is
         }
     }
-    if (!primary || deferred.isEmpty())
+    if (!primary || (deferred.isEmpty() && foreign.isEmpty()))
         return false;
 
     const QByteArray table = lines.first().mid(13, lines.first().size() - 15);
@@ -63,9 +65,14 @@ bool splitSecondaryKeys(const QByteArray &createTable, QByteArray &withoutKeys, 
         withoutKeys += '\n' + kept[i] + (i + 1 < kept.size() ? "," : "");
     for (qsizetype i = close; i < lines.size(); ++i)
         withoutKeys += '\n' + lines[i];
-    addKeys = "ALTER TABLE " + table;
-    for (qsizetype i = 0; i < deferred.size(); ++i)
-        addKeys += (i ? ", ADD " : " ADD ") + deferred[i];
+    const auto alter = [&](const QList<QByteArray> &items) {
+        QByteArray text;
+        for (qsizetype i = 0; i < items.size(); ++i)
+            text += (i ? ", ADD " : " ADD ") + items[i];
+        return text.isEmpty() ? text : "ALTER TABLE " + table + text;
+    };
+    addKeys = alter(deferred);
+    addForeignKeys = alter(foreign);
     return true;
 }
 

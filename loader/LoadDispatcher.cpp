@@ -213,25 +213,32 @@ bool LoadDispatcher::skipSegmentRows(const SqlStatement &s, std::unique_lock<std
     return false;
 }
 
-// The keys split off the last table created. Without a key connection (or a session to give it)
-// they are built on the first connection, between everything before and after them.
+// The keys split off the last table created, then its foreign keys, which use them. Without a key
+// connection (or a session to give it) they are built on the first connection, between everything
+// before and after them.
 bool LoadDispatcher::placeDeferredKeys(std::unique_lock<std::mutex> &lock)
 {
     if (!m_source.keysHeld())
         return true;
-    if (!m_pool.hasKeyConnection() || m_session.keySession.isEmpty()) {
+    const HeldKeys keys = m_source.takeKeys();
+    const bool inLine = !m_pool.hasKeyConnection() || m_session.keySession.isEmpty();
+    const QByteArray session = inLine ? QByteArray() : m_session.keySession + ";\n";
+    QList<Job> jobs;
+    if (!keys.text.isEmpty())
+        jobs << Job{.text = session + keys.text, .line = keys.line, .keys = true};
+    if (!keys.foreignKeys.isEmpty())
+        jobs << Job{.text = session + keys.foreignKeys, .line = keys.line, .foreignKeys = true};
+    if (inLine) {
         if (!waitIdle(lock))
             return false;
-        const HeldKeys keys = m_source.takeKeys();
-        m_pool.queue(0, Job{.text = keys.text, .line = keys.line});
+        for (Job &job : jobs)
+            m_pool.queue(0, std::move(job));
         m_pool.notify();
         return waitIdle(lock);
     }
     // Once the table's rows are in, in the session they had. Later statements go on meanwhile,
     // but none that touches this table or is not a table's own statement.
-    const HeldKeys keys = m_source.takeKeys();
-    m_keysAfterRows.insert(keys.table,
-                           Job{.text = m_session.keySession + ";\n" + keys.text, .line = keys.line});
+    m_keysAfterRows.insert(keys.table, jobs);
     if (!m_pool.rowsPending(keys.table) && !m_pool.segmentLoads(keys.table))
         rowsIn(keys.table);
     return true;
@@ -243,7 +250,8 @@ void LoadDispatcher::rowsIn(const QByteArray &table)
 {
     if (!m_keysAfterRows.contains(table) || !m_stop.running())
         return;
-    m_pool.queueKeys(table, m_keysAfterRows.take(table));
+    for (Job &job : m_keysAfterRows.take(table))
+        m_pool.queueKeys(table, std::move(job));
     m_pool.notify();
 }
 

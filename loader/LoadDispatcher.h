@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QList>
 
 #include <mutex>
 
@@ -69,7 +70,7 @@ private:
     const LoadOptions &m_options;
     const qint64 m_maxPacket;
     SessionFacts m_session;
-    QHash<QByteArray, Job> m_keysAfterRows;  // keys to build once that table's rows are in
+    QHash<QByteArray, QList<Job>> m_keysAfterRows;  // keys to build once that table's rows are in
     QByteArray m_skipping;                   // the table whose rows a segment loads
     ReadingEnd m_end;
     QElapsedTimer m_progressClock;

@@ -136,6 +136,11 @@ int LoaderConnection::infileError(void *, char *message, unsigned length)
     return 2000;
 }
 
+bool LoaderConnection::setSession(const QByteArray &assignment)
+{
+    return exec("SET SESSION " + assignment);
+}
+
 QByteArray LoaderConnection::value(const QByteArray &sql, bool *ok)
 {
     QByteArray out;

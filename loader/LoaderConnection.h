@@ -29,6 +29,9 @@ public:
     // server took all `rows` rows with no warning and none skipped; false with errorNumber() 0
     // when it answered but not so.
     bool loadData(const QByteArray &statement, const QByteArray &data, qint64 rows);
+    // Sets a variable for this session alone ("name = value"): false, and the session as it was,
+    // when the server refuses it (no such variable on this server, global only, read only).
+    bool setSession(const QByteArray &assignment);
     // The first column of the first row of a one-row query; "" when there is none.
     QByteArray value(const QByteArray &sql, bool *ok = nullptr);
     bool inTransaction() const;

@@ -59,7 +59,9 @@ LoadResult Loader::run()
     m_pool.close();
 
     const load::SentCounts sent{m_pool.sent(), int(m_pool.regular()), m_pool.asData()};
-    const LoadResult r = load::loadOutcome(m_stop, end, sent, m_pool.control(), m_path);
+    LoadResult r = load::loadOutcome(m_stop, end, sent, m_pool.control(), m_path);
+    r.figures = m_pool.figures();
+    r.figures.dumpWaitMs = m_source.waitedMs();
     if (r.outcome == LoadResult::Outcome::Loaded && m_options.progress)
         m_options.progress(m_source.total(), m_source.total());
     return r;

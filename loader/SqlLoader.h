@@ -41,6 +41,17 @@ struct LoadOptions {
     std::shared_ptr<load::StatementAdapter> adapter;
 };
 
+// Where a load's time went, in milliseconds; the connections' figures are added up over them.
+struct LoadFigures {
+    qint64 totalMs = 0;
+    qint64 rowsMs = 0;          // sending rows
+    qint64 keysMs = 0;          // building the keys held back from the tables
+    qint64 foreignKeysMs = 0;   // adding their foreign keys
+    int keyTables = 0;          // tables whose keys were built after their rows
+    qint64 afterRowsMs = 0;     // from the last rows in to the end: keys and the file's last statements
+    qint64 dumpWaitMs = 0;      // the reading waited for a file still being written
+};
+
 struct LoadResult {
     enum class Outcome { Loaded, Cancelled, Failed, NeedsClient };
     Outcome outcome = Outcome::Failed;
@@ -52,6 +63,7 @@ struct LoadResult {
     int connections = 0;    // connections really used
     qint64 asData = 0;      // row INSERTs the server read as LOAD DATA
     unsigned errorNumber = 0;  // Failed: the server's or the client library's error number, if any
+    LoadFigures figures;
 };
 
 // The connections a load uses by default: one more than the processor's threads (3 on 2 cores,

@@ -87,6 +87,12 @@ bool StatementSource::next(SqlStatement &s)
     return false;
 }
 
+qint64 StatementSource::waitedMs() const
+{
+    const auto *growing = dynamic_cast<const GrowingFileReader *>(m_file.get());
+    return growing ? growing->waitedMs() : 0;
+}
+
 qint64 StatementSource::total() const
 {
     if (!m_options.growing)
@@ -135,9 +141,10 @@ void StatementSource::learnTable(SqlStatement &s, bool deferKeys)
     if (s.kind == K::CreateTable && deferKeys && accepted(s)) {
         QByteArray withoutKeys;
         QByteArray keys;
-        if (splitSecondaryKeys(s.text, withoutKeys, keys)) {
+        QByteArray foreignKeys;
+        if (splitSecondaryKeys(s.text, withoutKeys, keys, foreignKeys)) {
             s.text = withoutKeys;
-            m_keys = HeldKeys{keys, s.name, s.line};
+            m_keys = HeldKeys{keys, foreignKeys, s.name, s.line};
             m_keysRowsBegun = false;
         }
     }

@@ -53,7 +53,8 @@ private:
 
 // The deferred keys of the last table created, held back until its rows are in.
 struct HeldKeys {
-    QByteArray text;  // "ALTER TABLE `t` ADD ..., ADD ..."; "" while none wait
+    QByteArray text;         // "ALTER TABLE `t` ADD ..., ADD ..."; "" when none wait
+    QByteArray foreignKeys;  // the same for its foreign keys, built after the keys
     QByteArray table;
     qint64 line = 0;  // its CREATE TABLE's
 };
@@ -72,6 +73,8 @@ public:
     void setServer(unsigned long version, const QByteArray &defaultEngine);
     bool next(SqlStatement &s);
     QString error() const { return m_reader->error(); }
+    // How long the reading waited for a file still being written.
+    qint64 waitedMs() const;
     const QString &path() const { return m_path; }
     // The file's size; -1 while a growing file is still being written.
     qint64 total() const;
@@ -89,7 +92,7 @@ public:
     bool passedOver(const SqlStatement &s) const;
     bool transactional(const QByteArray &table) const { return m_transactional.contains(table); }
     bool autoIncrement(const QByteArray &table) const { return m_autoIncrement.contains(table); }
-    bool keysHeld() const { return !m_keys.text.isEmpty(); }
+    bool keysHeld() const { return !m_keys.text.isEmpty() || !m_keys.foreignKeys.isEmpty(); }
     HeldKeys takeKeys();
 
     // s's table's rows from s on, read again by a reader of their own; null unless the reading

@@ -128,7 +128,8 @@ CopyOutcome JobFixture::run(const CopyRequest &r, const std::function<void(CopyJ
         hook(job);
     CopyOutcome o;
     o.copied = job.ProcCopy();
-    o.log = rec.logEntries();
+    for (const QString &line : rec.logEntries())
+        (line.startsWith(QStringLiteral("가져오기 시간: ")) ? o.figures : o.log) << line;
     o.messages = rec.messageTexts();
     return o;
 }

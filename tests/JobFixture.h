@@ -14,7 +14,8 @@ namespace velmar::test {
 // What a copy run by JobFixture::run ended with.
 struct CopyOutcome {
     bool copied = false;
-    QStringList log;
+    QStringList log;      // without the load's timings, which differ from run to run
+    QStringList figures;  // those: "가져오기 시간: ..." lines
     QStringList messages;
 };
 

@@ -1,6 +1,7 @@
 // The SQL loader: the reader's cuts, then loads into the test server compared with what the real
 // mysql client makes of the same file.
 #include "GrowingFile.h"
+#include "LoaderConnection.h"
 #include "RowsAsData.h"
 #include "SqlLoader.h"
 #include "SqlStatementReader.h"
@@ -14,6 +15,8 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <mysql.h>
 
 #include <atomic>
 #include <thread>
@@ -528,6 +531,123 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
         const QString rows = QStringLiteral("SELECT n, cs, tz, x, ac, fk FROM `%1`.s ORDER BY n");
         QCOMPARE(TestServer::rows(rows.arg(QStringLiteral("lsload"))), TestServer::rows(rows.arg(QStringLiteral("lsclient"))));
         QCOMPARE(TestServer::value(QStringLiteral("SELECT COUNT(DISTINCT cid) FROM lsload.s")).toInt(), connectionsUsed);
+    }
+
+    // A session setting the server refuses leaves the connection as it was and working; one it
+    // takes holds for that session alone.
+    void sessionSettings_data()
+    {
+        QTest::addColumn<QByteArray>("assignment");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<QString>("session");  // the variable afterwards, in this session
+        QTest::addColumn<QString>("global");   // the same, for the server
+        const QString sortBuffer = TestServer::value(QStringLiteral("SELECT @@GLOBAL.sort_buffer_size"));
+        QTest::newRow("taken") << QByteArray("sort_buffer_size = 4194304") << true << QStringLiteral("4194304")
+                               << sortBuffer;
+        // MySQL 8's; MariaDB has no such variable.
+        QTest::newRow("unknown here") << QByteArray("innodb_ddl_buffer_size = 33554432") << false << QString()
+                                      << QString();
+        QTest::newRow("global and read only") << QByteArray("innodb_sort_buffer_size = 4194304") << false
+                                              << QStringLiteral("1048576") << QStringLiteral("1048576");
+        QTest::newRow("not a number") << QByteArray("sort_buffer_size = 'lots'") << false << sortBuffer
+                                      << sortBuffer;
+    }
+
+    void sessionSettings()
+    {
+        VELMAR_REQUIRE_SERVER();
+        QFETCH(QByteArray, assignment);
+        QFETCH(bool, taken);
+        QFETCH(QString, session);
+        QFETCH(QString, global);
+        LoaderConnection c;
+        QVERIFY(c.open(target(QString()), 10, 10));
+        QCOMPARE(c.setSession(assignment), taken);
+        const QByteArray name = assignment.left(assignment.indexOf(' '));
+        bool ok = false;
+        QCOMPARE(QString::fromUtf8(c.value("SELECT @@" + name, &ok)), session);
+        QCOMPARE(ok, !session.isEmpty());
+        QCOMPARE(c.value("SELECT 'still answers'"), QByteArray("still answers"));
+        if (!global.isEmpty())
+            QCOMPARE(TestServer::value(QStringLiteral("SELECT @@GLOBAL.") + QString::fromLatin1(name)), global);
+    }
+
+    // Rows that meet another connection's row lock: each row tells who holds the lock and when it
+    // lets go; however the lock ends, the rows that follow still go as LOAD DATA.
+    void lockedRows_data()
+    {
+        QTest::addColumn<QByteArray>("setting");
+        QTest::addColumn<QString>("release");  // the loader statement that waits when the holder lets go
+        QTest::addColumn<bool>("deadlock");
+        QTest::addColumn<qint64>("asData");
+        // The loader's LOAD DATA is the lighter side of a deadlock: the server rolls it back, and
+        // the same rows go again as LOAD DATA.
+        QTest::newRow("deadlock") << QByteArray() << QStringLiteral("LOAD DATA%") << true << qint64(3);
+        // Its wait runs out: those rows go as their INSERT, which waits again until the lock goes.
+        QTest::newRow("lock wait timeout") << QByteArray("SET SESSION innodb_lock_wait_timeout = 3;\n")
+                                           << QStringLiteral("INSERT INTO `a`%") << false << qint64(2);
+    }
+
+    void lockedRows()
+    {
+        VELMAR_REQUIRE_SERVER();
+        QFETCH(QByteArray, setting);
+        QFETCH(QString, release);
+        QFETCH(bool, deadlock);
+        QFETCH(qint64, asData);
+        recreate(QStringLiteral("llock"));
+        // The holder's session; the load waits for its user lock before the rows.
+        std::unique_ptr<MYSQL, decltype(&mysql_close)> holder(mysql_init(nullptr), &mysql_close);
+        QVERIFY(TestServer::connect(holder.get(), "root", TestServer::rootPassword, "llock"));
+        const auto run = [&](const char *sql) {
+            QVERIFY2(mysql_query(holder.get(), sql) == 0, mysql_error(holder.get()));
+            if (MYSQL_RES *r = mysql_store_result(holder.get()))
+                mysql_free_result(r);
+        };
+        run("SELECT GET_LOCK('llock_go', 60)");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("l.sql"));
+        writeFile(path, kHead + setting
+                            + "CREATE TABLE `a` (\n  `id` int(11) NOT NULL,\n  PRIMARY KEY (`id`)\n) ENGINE=InnoDB;\n"
+                              "DO GET_LOCK('llock_go', 60);\n"
+                              "INSERT INTO `a` VALUES (1),(2),(3),(4),(5);\nINSERT INTO `a` VALUES (6);\n"
+                              "INSERT INTO `a` VALUES (7);\n"
+                            + kTail);
+        LoadOptions o;
+        o.connections = 1;
+        LoadResult r;
+        std::thread load([&] { r = loadSqlFile(path, target(QStringLiteral("llock")), o); });
+        // However the test ends, the holder's locks go first, then the load ends.
+        const auto joinLoad = qScopeGuard([&] {
+            holder.reset();
+            if (load.joinable())
+                load.join();
+        });
+        const auto waitFor = [&](const QString &sql) {
+            QElapsedTimer wait;
+            wait.start();
+            while (TestServer::value(sql).isEmpty() && wait.elapsed() < 30000)
+                QThread::msleep(20);
+            return !TestServer::value(sql).isEmpty();
+        };
+        QVERIFY(waitFor(QStringLiteral("SELECT 1 FROM information_schema.tables WHERE table_schema = 'llock'")));
+        // Heavier than the loader's few rows: the server takes the loader's side as the victim.
+        run("CREATE TABLE weight (id INT PRIMARY KEY) ENGINE=InnoDB");
+        run("START TRANSACTION");
+        run("INSERT INTO weight SELECT seq FROM seq_1_to_2000");
+        run("INSERT INTO a VALUES (5)");
+        run("DO RELEASE_LOCK('llock_go')");
+        const QString waiting = QStringLiteral("SELECT id FROM information_schema.processlist WHERE info LIKE '%1'");
+        QVERIFY(waitFor(waiting.arg(deadlock ? QStringLiteral("LOAD DATA%") : release)));
+        if (deadlock)
+            run("INSERT INTO a VALUES (1)");  // waits for the loader's row 1: the loader's side rolls back
+        QVERIFY(waitFor(waiting.arg(release)));
+        run("ROLLBACK");
+        load.join();
+        QVERIFY2(r.outcome == LoadResult::Outcome::Loaded, qPrintable(r.message));
+        QCOMPARE(r.asData, asData);
+        QCOMPARE(TestServer::rows(QStringLiteral("SELECT GROUP_CONCAT(id ORDER BY id) FROM llock.a")),
+                 QStringList{QStringLiteral("1,2,3,4,5,6,7")});
     }
 
     void failures_data()
