@@ -8,13 +8,12 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <atomic>
-#include <condition_variable>
 #include <future>
 #include <limits>
 #include <map>
-#include <thread>
 
 namespace velmar {
 
@@ -44,7 +43,7 @@ public:
                            .arg(quoteString(m_database)))
                     .isEmpty();
     }
-    void cancel() { m_mysql.cancel(); }
+    cMySQL *connection() { return &m_mysql; }
 
     // Tables (not views) and their types, in name order.
     std::map<QString, QString> tables()
@@ -121,38 +120,6 @@ auto both(Side &source, Side &local, Ask ask)
     return std::make_pair(there.get(), std::move(here));
 }
 
-// Gives both connections up once a cancel comes, so that a long CHECKSUM returns at once.
-class CancelWatch {
-public:
-    CancelWatch(const CopyContext &ctx, Side &a, Side &b)
-        : m_thread([this, &ctx, &a, &b] {
-              std::unique_lock lock(m_lock);
-              while (!m_done && !ctx.isCancelled())
-                  m_wake.wait_for(lock, std::chrono::milliseconds(100));
-              if (!m_done) {
-                  a.cancel();
-                  b.cancel();
-              }
-          })
-    {
-    }
-    ~CancelWatch()
-    {
-        {
-            std::lock_guard lock(m_lock);
-            m_done = true;
-        }
-        m_wake.notify_all();
-        m_thread.join();
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    bool m_done = false;
-    std::thread m_thread;
-};
-
 }  // namespace
 
 bool ChangedTables::run()
@@ -170,7 +137,13 @@ bool ChangedTables::compare()
     Side local(kLocalHost, m_ctx.NewDBName());
     if (!local.isOpen())
         return false;
-    const CancelWatch watch(m_ctx, source, local);
+    // A cancel gives both up, so that a long CHECKSUM or a lock wait returns at once.
+    m_ctx.addCancellable(source.connection());
+    m_ctx.addCancellable(local.connection());
+    const auto taken = qScopeGuard([&] {
+        m_ctx.removeCancellable(source.connection());
+        m_ctx.removeCancellable(local.connection());
+    });
     try {
         auto [sourceTables, localTables] = both(source, local, [](Side &s) { return s.tables(); });
         // The same server version writes equal rows alike: another checksum is another content.

@@ -26,8 +26,25 @@ void CopyContext::requestCancel()
 {
     const std::lock_guard<std::mutex> lock(m_cancelLock);
     cancel.store(true);
-    if (!m_changing.load())
-        CancelSharedConnection();
+    if (m_changing.load())
+        return;
+    CancelSharedConnection();
+    for (cMySQL *c : m_cancellable)
+        c->cancel();
+}
+
+void CopyContext::addCancellable(cMySQL *connection)
+{
+    const std::lock_guard<std::mutex> lock(m_cancelLock);
+    m_cancellable.push_back(connection);
+    if (cancel.load())
+        connection->cancel();
+}
+
+void CopyContext::removeCancellable(cMySQL *connection)
+{
+    const std::lock_guard<std::mutex> lock(m_cancelLock);
+    std::erase(m_cancellable, connection);
 }
 
 bool CopyContext::beginChanging()

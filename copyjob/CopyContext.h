@@ -120,6 +120,10 @@ public:
     // neither database whole.
     bool beginChanging();
     void endChanging() { m_changing.store(false); }
+    // A connection of a stage's own that a cancel gives up as it does the shared one (at once
+    // when the cancel came first); the stage takes it back before the connection goes.
+    void addCancellable(cMySQL *connection);
+    void removeCancellable(cMySQL *connection);
     void startStage(CopyStage stage) const;
     void report(CopyStage stage, qint64 done, qint64 total, const QElapsedTimer &since) const;
 
@@ -161,6 +165,7 @@ private:
     QString m_dumpFolder;
     std::atomic_bool m_changing{false};
     std::mutex m_cancelLock;  // orders a cancel against the start of a change
+    std::vector<cMySQL *> m_cancellable;
 };
 
 // A character set and collation pair as the server names them ("utf8mb4 utf8mb4_general_ci"):

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
 namespace velmar {
@@ -71,12 +72,19 @@ bool DumpStage::run(const Runner &runner, const std::function<void()> &stopped)
             for (const QString &table : std::as_const(m_ctx.changes->unchanged))
                 leftOut << QStringLiteral("ignore-table=") + db + u'.' + table;
         }
-        const QString shown = dumpProgramName() + u' ' + dumpOptions
-                              + (partialOptions.isEmpty() ? QString() : u' ' + partialOptions.join(u' '))
-                              + (leftOut.isEmpty() ? QString() : QStringLiteral(" --") + leftOut.join(QStringLiteral(" --")))
-                              + u' ' + shownWord(db) + QStringLiteral(" -h") + host + QStringLiteral(" -uroot -p")
-                              + kRootPassword + QStringLiteral(" > ") + target;
-        messenger().addLog(maskSecret(shown, kRootPassword));
+        // The familiar command line, password masked, for one run of the dump program.
+        const auto logCommand = [&](const QStringList &extra, const QString &redirect) {
+            messenger().addLog(maskSecret(dumpProgramName() + u' ' + dumpOptions
+                                              + (extra.isEmpty() ? QString() : u' ' + extra.join(u' ')) + u' '
+                                              + shownWord(db) + QStringLiteral(" -h") + host
+                                              + QStringLiteral(" -uroot -p") + kRootPassword + u' ' + redirect
+                                              + u' ' + target,
+                                          kRootPassword));
+        };
+        QStringList shownLeftOut = leftOut;
+        logCommand(partialOptions + shownLeftOut.replaceInStrings(QRegularExpression(QStringLiteral("^")),
+                                                                  QStringLiteral("--")),
+                   QStringLiteral(">"));
 
         // Runs the dump program once into file; false when cancelled, a failure raised.
         const auto dumpInto = [&](const QStringList &extra, const QStringList &optionFile, const QString &file) {
@@ -124,11 +132,7 @@ bool DumpStage::run(const Runner &runner, const std::function<void()> &stopped)
             const QStringList onlyTriggers{QStringLiteral("--no-data"), QStringLiteral("--no-create-info"),
                                            QStringLiteral("--skip-routines"), QStringLiteral("--skip-events"),
                                            QStringLiteral("--triggers")};
-            messenger().addLog(maskSecret(dumpProgramName() + u' ' + dumpOptions + u' ' + onlyTriggers.join(u' ') + u' '
-                                              + shownWord(db) + QStringLiteral(" -h") + host
-                                              + QStringLiteral(" -uroot -p") + kRootPassword + QStringLiteral(" >> ")
-                                              + target,
-                                          kRootPassword));
+            logCommand(onlyTriggers, QStringLiteral(">>"));
             if (!dumpInto(onlyTriggers, {}, triggers)) {
                 removeFile(partial);
                 return false;
