@@ -126,6 +126,14 @@ bool ConnectionPool::idle() const
                        [](const auto &w) { return !w->busy && w->queue.empty(); });
 }
 
+bool ConnectionPool::onlySegmentBusy() const
+{
+    return m_segment && std::all_of(m_workers.begin(), m_workers.end(), [&](const auto &w) {
+        return std::count(m_segment->workers.begin(), m_segment->workers.end(), w.get())
+               || (!w->busy && w->queue.empty());
+    });
+}
+
 bool ConnectionPool::keysBusyWith(const QByteArray &table) const
 {
     return std::any_of(m_workers.begin(), m_workers.end(), [&](const auto &w) {
@@ -254,9 +262,25 @@ void ConnectionPool::execute(Worker &w, const Job &job, std::unique_lock<std::mu
     // the whole transaction, and no connection keeps locks that another one waits for.
     if (ok && c.inTransaction())
         ok = c.exec(QByteArrayLiteral("COMMIT"));
-    const unsigned error = ok ? 0 : c.errorNumber();
-    const QString message = ok ? QString() : c.errorText(job.line);
+    unsigned error = ok ? 0 : c.errorNumber();
+    QString message = ok ? QString() : c.errorText(job.line);
     lock.lock();
+    // The server gave up an index built beside the rows (its log of the rows that came meanwhile
+    // outgrew innodb_online_alter_log_max_size, or it cannot build that one online): it is built
+    // again once they are in, as it would have been. The early build begins only once the reading
+    // has ended, so the segment still loading is that table's.
+    if (!ok && !job.afterRows.isEmpty() && !connectionLost(error)) {
+        while (m_stop.running() && m_segment)
+            m_doneCv.wait_for(lock, 50ms);
+        // Another connection's failure or a cancel is the load's outcome, not this.
+        if (!m_stop.running())
+            return;
+        lock.unlock();
+        ok = c.exec(job.afterRows) && (!c.inTransaction() || c.exec(QByteArrayLiteral("COMMIT")));
+        error = ok ? 0 : c.errorNumber();
+        message = ok ? QString() : c.errorText(job.line);
+        lock.lock();
+    }
     const qint64 ended = m_clock.elapsed();
     if (job.rows) {
         m_figures.rowsMs += ended - began;

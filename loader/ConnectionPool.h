@@ -49,6 +49,9 @@ struct Job {
     bool rows = false;     // a plain row INSERT (sent again after a deadlock)
     bool keys = false;         // a table's held-back keys (for the figures)
     bool foreignKeys = false;  // their foreign keys
+    // Keys built online beside the table's last rows: the same keys, to build once the rows are
+    // in should the server give that up.
+    QByteArray afterRows{};
     bool counted = false;  // counts as one statement sent
     // Rows of a transactional table in a session that reads them the same either way: they go
     // as LOAD DATA, in this character set.
@@ -117,6 +120,7 @@ public:
 
     // What the connections are at.
     bool idle() const;  // every connection, a segment's and the key connection too
+    bool onlySegmentBusy() const;  // every connection but a segment's
     bool firstIdle() const { return !m_workers[0]->busy && m_workers[0]->queue.empty(); }
     bool keysBusyWith(const QByteArray &table) const;
     bool rowsPending(const QByteArray &table) const { return m_rowsInFlight.contains(table); }

@@ -121,8 +121,34 @@ void LoadDispatcher::finish(std::unique_lock<std::mutex> &lock)
     if (m_stop.running() && m_end.tooBig.isEmpty() && m_end.readError.isEmpty()
         && m_end.needsClient.isEmpty())
         placeDeferredKeys(lock);
-    if (m_stop.running())
+    if (m_stop.running() && waitFor(lock, [&] { return m_pool.idle() || keysEarly(); }))
         waitIdle(lock);
+}
+
+// The reading has ended, and the connections have nothing left but a segment's rows, most of
+// which are in: the table's keys are built beside the last ones (online, the server logging
+// the rows that come meanwhile), on a processor that would otherwise wait.
+bool LoadDispatcher::keysEarly()
+{
+    const Segment *segment = m_pool.segment();
+    if (!segment || !m_pool.onlySegmentBusy())
+        return false;
+    const QByteArray table = segment->rows->table();
+    auto held = m_keysAfterRows.find(table);
+    if (held == m_keysAfterRows.end() || held->isEmpty() || !held->first().keys
+        || held->first().text.contains(" ADD UNIQUE "))
+        return false;
+    const ProgressBytes &progress = m_pool.progress();
+    const qint64 total = progress.segmentSkipped - m_segmentSkippedBefore;
+    const qint64 done = progress.segmentDone - m_segmentDoneBefore;
+    if (total <= 0 || done * 10 < total * 6)
+        return false;
+    Job job = held->takeFirst();
+    job.afterRows = job.text;
+    job.text += ", ALGORITHM=INPLACE, LOCK=NONE";
+    m_pool.queueKeys(table, std::move(job));
+    m_pool.notify();
+    return false;
 }
 
 // Every other statement is a barrier: it waits for all earlier ones, and all later ones wait for
@@ -189,6 +215,8 @@ bool LoadDispatcher::placeAutoIncrementRows(const SqlStatement &s, const Job &jo
     segment->dataCharset = job.dataCharset;
     m_pool.queueSegment(std::move(segment), s.line);
     ProgressBytes &progress = m_pool.progress();
+    m_segmentSkippedBefore = progress.segmentSkipped;
+    m_segmentDoneBefore = progress.segmentDone;
     progress.segmentSkipped += s.endOffset - s.offset;
     progress.dispatched = s.endOffset;
     m_skipping = s.name;

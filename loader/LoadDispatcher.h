@@ -61,6 +61,7 @@ private:
     // Waits (lock held) until pred holds, the load stops or a cancel comes; false unless pred.
     template<class Pred> bool waitFor(std::unique_lock<std::mutex> &lock, Pred pred);
     bool waitIdle(std::unique_lock<std::mutex> &lock);
+    bool keysEarly();
     bool waitFirstIdle(std::unique_lock<std::mutex> &lock);
     void reportProgress(std::unique_lock<std::mutex> &lock);
 
@@ -72,6 +73,8 @@ private:
     SessionFacts m_session;
     QHash<QByteArray, QList<Job>> m_keysAfterRows;  // keys to build once that table's rows are in
     QByteArray m_skipping;                   // the table whose rows a segment loads
+    qint64 m_segmentSkippedBefore = 0;       // the progress's segment bytes when it began
+    qint64 m_segmentDoneBefore = 0;
     ReadingEnd m_end;
     QElapsedTimer m_progressClock;
 };

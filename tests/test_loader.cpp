@@ -650,6 +650,53 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
                  QStringList{QStringLiteral("1,2,3,4,5,6,7")});
     }
 
+    // The last rows of an AUTO_INCREMENT table are loading alone: its keys are built beside them,
+    // and when the server gives that build up (here its log of those rows outgrows the smallest
+    // innodb_online_alter_log_max_size) they are built again after the rows.
+    void keysBesideLastRows()
+    {
+        VELMAR_REQUIRE_SERVER();
+        recreate(QStringLiteral("learly"));
+        const QString logSize = TestServer::value(QStringLiteral("SELECT @@innodb_online_alter_log_max_size"));
+        QCOMPARE(TestServer::exec(QStringLiteral("SET GLOBAL innodb_online_alter_log_max_size = 65536")), QString());
+        const auto restore = qScopeGuard([&] {
+            TestServer::exec(QStringLiteral("SET GLOBAL innodb_online_alter_log_max_size = %1").arg(logSize));
+        });
+        QByteArray file = kHead
+                          + "CREATE TABLE `t` (\n  `id` int(11) NOT NULL AUTO_INCREMENT,\n  `v` int(11) NOT NULL,\n"
+                            "  PRIMARY KEY (`id`),\n  KEY `v` (`v`)\n) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;\n";
+        constexpr int kStatements = 600, kRows = 1000;
+        for (int i = 0; i < kStatements; ++i) {
+            file += "INSERT INTO `t` VALUES ";
+            for (int j = 1; j <= kRows; ++j)
+                file += '(' + QByteArray::number(i * kRows + j) + ',' + QByteArray::number((j * 7919) % 5000)
+                        + (j < kRows ? ")," : ");\n");
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("e.sql"));
+        writeFile(path, file + kTail);
+        // A second connection watches for the online build while the load runs.
+        std::atomic_bool loading{true};
+        bool seen = false;
+        std::thread watch([&] {
+            while (loading && !seen)
+                seen = runningId(QStringLiteral("ALTER TABLE `t` ADD KEY `v` (`v`), ALGORITHM=INPLACE, LOCK=NONE")) != 0;
+        });
+        LoadOptions o;
+        o.connections = 3;
+        const LoadResult r = loadSqlFile(path, target(QStringLiteral("learly")), o);
+        loading = false;
+        watch.join();
+        QVERIFY2(r.outcome == LoadResult::Outcome::Loaded, qPrintable(r.message));
+        QVERIFY(seen);
+        QCOMPARE(TestServer::rows(QStringLiteral("SELECT COUNT(*), SUM(id), SUM(v) FROM learly.t FORCE INDEX (v)")),
+                 QStringList{QStringLiteral("600000\t180000300000\t1493700000")});
+        QCOMPARE(TestServer::rows(QStringLiteral("SHOW CREATE TABLE learly.t")).value(0).section(u'\t', 1),
+                 QStringLiteral("CREATE TABLE `t` (\n  `id` int(11) NOT NULL AUTO_INCREMENT,\n  `v` int(11) NOT NULL,\n"
+                                "  PRIMARY KEY (`id`),\n  KEY `v` (`v`)\n) ENGINE=InnoDB AUTO_INCREMENT=600001 "
+                                "DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci"));
+    }
+
     void failures_data()
     {
         QTest::addColumn<QByteArray>("body");
