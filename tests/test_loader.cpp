@@ -662,11 +662,10 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
         const auto restore = qScopeGuard([&] {
             TestServer::exec(QStringLiteral("SET GLOBAL innodb_online_alter_log_max_size = %1").arg(logSize));
         });
-        QByteArray file = kHead
-                          + "CREATE TABLE `t` (\n  `id` int(11) NOT NULL AUTO_INCREMENT,\n  `v` int(11) NOT NULL,\n"
-                            "  PRIMARY KEY (`id`),\n  KEY `v` (`v`)\n) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;\n";
-        constexpr int kStatements = 600, kRows = 1000;
-        for (int i = 0; i < kStatements; ++i) {
+        QByteArray file = kHead + "CREATE TABLE `t` (\n  `id` int(11) NOT NULL AUTO_INCREMENT,\n  `v` int(11) NOT NULL,\n"
+                                  "  PRIMARY KEY (`id`),\n  KEY `v` (`v`)\n) ENGINE=InnoDB;\n";
+        constexpr int kRows = 1000;
+        for (int i = 0; i < 600; ++i) {
             file += "INSERT INTO `t` VALUES ";
             for (int j = 1; j <= kRows; ++j)
                 file += '(' + QByteArray::number(i * kRows + j) + ',' + QByteArray::number((j * 7919) % 5000)
@@ -689,12 +688,9 @@ INSERT INTO parent (name) VALUES ('fires the trigger');)").arg(bytes));
         watch.join();
         QVERIFY2(r.outcome == LoadResult::Outcome::Loaded, qPrintable(r.message));
         QVERIFY(seen);
+        // FORCE INDEX fails without the key.
         QCOMPARE(TestServer::rows(QStringLiteral("SELECT COUNT(*), SUM(id), SUM(v) FROM learly.t FORCE INDEX (v)")),
                  QStringList{QStringLiteral("600000\t180000300000\t1493700000")});
-        QCOMPARE(TestServer::rows(QStringLiteral("SHOW CREATE TABLE learly.t")).value(0).section(u'\t', 1),
-                 QStringLiteral("CREATE TABLE `t` (\n  `id` int(11) NOT NULL AUTO_INCREMENT,\n  `v` int(11) NOT NULL,\n"
-                                "  PRIMARY KEY (`id`),\n  KEY `v` (`v`)\n) ENGINE=InnoDB AUTO_INCREMENT=600001 "
-                                "DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci"));
     }
 
     void failures_data()
