@@ -122,28 +122,29 @@ void ConnectionPool::close()
 
 bool ConnectionPool::idle() const
 {
-    return std::all_of(m_workers.begin(), m_workers.end(),
-                       [](const auto &w) { return !w->busy && w->queue.empty(); });
+    return std::all_of(m_workers.begin(), m_workers.end(), [](const auto &w) { return w->idle(); });
 }
 
 bool ConnectionPool::onlySegmentBusy() const
 {
-    return m_segment && std::all_of(m_workers.begin(), m_workers.end(), [&](const auto &w) {
-        return std::count(m_segment->workers.begin(), m_segment->workers.end(), w.get())
-               || (!w->busy && w->queue.empty());
-    });
+    return m_segment && std::all_of(m_workers.begin(), m_workers.end(),
+                                    [&](const auto &w) { return inSegment(w.get()) || w->idle(); });
 }
 
 bool ConnectionPool::keysBusyWith(const QByteArray &table) const
 {
-    return std::any_of(m_workers.begin(), m_workers.end(), [&](const auto &w) {
-        return w->keys && (w->busy || !w->queue.empty()) && w->keysTables.contains(table);
-    });
+    return std::any_of(m_workers.begin(), m_workers.end(),
+                       [&](const auto &w) { return w->keys && !w->idle() && w->keysTables.contains(table); });
+}
+
+bool ConnectionPool::inSegment(const Worker *w) const
+{
+    return m_segment && std::count(m_segment->workers.begin(), m_segment->workers.end(), w);
 }
 
 bool ConnectionPool::rowWorker(const Worker *w) const
 {
-    return !w->keys && !(m_segment && std::count(m_segment->workers.begin(), m_segment->workers.end(), w));
+    return !w->keys && !inSegment(w);
 }
 
 bool ConnectionPool::segmentLoads(const QByteArray &table) const
@@ -257,30 +258,16 @@ void ConnectionPool::execute(Worker &w, const Job &job, std::unique_lock<std::mu
     // that statement alone (its own transaction, committed below), so it is sent again.
     for (int retry = 0; !ok && job.rows && c.errorNumber() == kDeadlock && retry < kDeadlockRetries; ++retry)
         ok = c.exec(job.text);
+    if (!ok && !job.afterRows.isEmpty() && !connectionLost(c.errorNumber()) && !buildAfterRows(c, job, ok, lock))
+        return;
     // With autocommit off the file would build one transaction over all its rows; each
     // statement is committed instead, so the server never holds it, a retried batch is
     // the whole transaction, and no connection keeps locks that another one waits for.
     if (ok && c.inTransaction())
         ok = c.exec(QByteArrayLiteral("COMMIT"));
-    unsigned error = ok ? 0 : c.errorNumber();
-    QString message = ok ? QString() : c.errorText(job.line);
+    const unsigned error = ok ? 0 : c.errorNumber();
+    const QString message = ok ? QString() : c.errorText(job.line);
     lock.lock();
-    // The server gave up an index built beside the rows (its log of the rows that came meanwhile
-    // outgrew innodb_online_alter_log_max_size, or it cannot build that one online): it is built
-    // again once they are in, as it would have been. The early build begins only once the reading
-    // has ended, so the segment still loading is that table's.
-    if (!ok && !job.afterRows.isEmpty() && !connectionLost(error)) {
-        while (m_stop.running() && m_segment)
-            m_doneCv.wait_for(lock, 50ms);
-        // Another connection's failure or a cancel is the load's outcome, not this.
-        if (!m_stop.running())
-            return;
-        lock.unlock();
-        ok = c.exec(job.afterRows) && (!c.inTransaction() || c.exec(QByteArrayLiteral("COMMIT")));
-        error = ok ? 0 : c.errorNumber();
-        message = ok ? QString() : c.errorText(job.line);
-        lock.lock();
-    }
     const qint64 ended = m_clock.elapsed();
     if (job.rows) {
         m_figures.rowsMs += ended - began;
@@ -293,6 +280,24 @@ void ConnectionPool::execute(Worker &w, const Job &job, std::unique_lock<std::mu
     }
     if (!ok)
         m_stop.fail(job.line, message, error);
+}
+
+// The server gave up an index built beside the rows (its log of the rows that came meanwhile
+// outgrew innodb_online_alter_log_max_size, or it cannot build that one online): it is built
+// again once they are in, as it would have been. The early build begins only once the reading has
+// ended, so the segment still loading is that table's. Called and returns with the lock let go;
+// after another connection's failure or a cancel, which is the load's outcome, it returns false
+// with the lock held.
+bool ConnectionPool::buildAfterRows(LoaderConnection &c, const Job &job, bool &ok, std::unique_lock<std::mutex> &lock)
+{
+    lock.lock();
+    while (m_stop.running() && m_segment)
+        m_doneCv.wait_for(lock, 50ms);
+    if (!m_stop.running())
+        return false;
+    lock.unlock();
+    ok = c.exec(job.afterRows);
+    return true;
 }
 
 // Sends a row INSERT as LOAD DATA when it converts; false when it did not, and the INSERT itself

@@ -68,6 +68,7 @@ struct Worker {
     std::unique_ptr<LoaderConnection> connection;
     std::deque<Job> queue;
     bool busy = false;
+    bool idle() const { return !busy && queue.empty(); }
     unsigned long threadId = 0;
     std::thread thread;
 };
@@ -121,7 +122,7 @@ public:
     // What the connections are at.
     bool idle() const;  // every connection, a segment's and the key connection too
     bool onlySegmentBusy() const;  // every connection but a segment's
-    bool firstIdle() const { return !m_workers[0]->busy && m_workers[0]->queue.empty(); }
+    bool firstIdle() const { return m_workers[0]->idle(); }
     bool keysBusyWith(const QByteArray &table) const;
     bool rowsPending(const QByteArray &table) const { return m_rowsInFlight.contains(table); }
     const Segment *segment() const { return m_segment.get(); }
@@ -141,6 +142,8 @@ public:
 private:
     // Takes rows spread over the connections: not the key connection, nor one a segment has.
     bool rowWorker(const Worker *w) const;
+    bool inSegment(const Worker *w) const;
+    bool buildAfterRows(LoaderConnection &c, const Job &job, bool &ok, std::unique_lock<std::mutex> &lock);
     void workerLoop(Worker &w);
     void runStatement(Worker &w, const Job &job, std::unique_lock<std::mutex> &lock);
     void execute(Worker &w, const Job &job, std::unique_lock<std::mutex> &lock);

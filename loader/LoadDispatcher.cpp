@@ -121,34 +121,36 @@ void LoadDispatcher::finish(std::unique_lock<std::mutex> &lock)
     if (m_stop.running() && m_end.tooBig.isEmpty() && m_end.readError.isEmpty()
         && m_end.needsClient.isEmpty())
         placeDeferredKeys(lock);
-    if (m_stop.running() && waitFor(lock, [&] { return m_pool.idle() || keysEarly(); }))
-        waitIdle(lock);
+    if (m_stop.running())
+        waitFor(lock, [&] {
+            startKeysEarly();
+            return m_pool.idle();
+        });
 }
 
 // The reading has ended, and the connections have nothing left but a segment's rows, most of
 // which are in: the table's keys are built beside the last ones (online, the server logging
 // the rows that come meanwhile), on a processor that would otherwise wait.
-bool LoadDispatcher::keysEarly()
+void LoadDispatcher::startKeysEarly()
 {
     const Segment *segment = m_pool.segment();
     if (!segment || !m_pool.onlySegmentBusy())
-        return false;
+        return;
     const QByteArray table = segment->rows->table();
     auto held = m_keysAfterRows.find(table);
     if (held == m_keysAfterRows.end() || held->isEmpty() || !held->first().keys
         || held->first().text.contains(" ADD UNIQUE "))
-        return false;
+        return;
     const ProgressBytes &progress = m_pool.progress();
     const qint64 total = progress.segmentSkipped - m_segmentSkippedBefore;
     const qint64 done = progress.segmentDone - m_segmentDoneBefore;
     if (total <= 0 || done * 10 < total * 6)
-        return false;
+        return;
     Job job = held->takeFirst();
     job.afterRows = job.text;
     job.text += ", ALGORITHM=INPLACE, LOCK=NONE";
     m_pool.queueKeys(table, std::move(job));
     m_pool.notify();
-    return false;
 }
 
 // Every other statement is a barrier: it waits for all earlier ones, and all later ones wait for

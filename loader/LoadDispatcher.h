@@ -61,7 +61,7 @@ private:
     // Waits (lock held) until pred holds, the load stops or a cancel comes; false unless pred.
     template<class Pred> bool waitFor(std::unique_lock<std::mutex> &lock, Pred pred);
     bool waitIdle(std::unique_lock<std::mutex> &lock);
-    bool keysEarly();
+    void startKeysEarly();
     bool waitFirstIdle(std::unique_lock<std::mutex> &lock);
     void reportProgress(std::unique_lock<std::mutex> &lock);
 
